@@ -1,0 +1,70 @@
+#include "support/test_hooks.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "robot/crawler_hooks.h"
+
+TestHooks &test_hooks() {
+    static TestHooks hooks;
+    return hooks;
+}
+
+void reset_test_hooks() {
+    test_hooks() = TestHooks{};
+}
+
+const char *sys_get_robot_state_path() {
+    return test_hooks().state_path.c_str();
+}
+
+int sys_get_erase_status() {
+    return test_hooks().erase_status;
+}
+
+char *VEL_GetErrorString() {
+    ++test_hooks().error_string_calls;
+    return strdup(test_hooks().error_text.c_str());
+}
+
+url_obj *create_url_obj(const char *, int32_t, int32_t, int32_t, int32_t, const char *,
+                        const char *, int32_t) {
+    std::abort();
+}
+
+char *create_url_obj_key(url_obj *) {
+    std::abort();
+}
+
+void destroy_url_obj(url_obj *) {
+    std::abort();
+}
+
+char *_vel_normalize_url(const char *url) {
+    return strdup(url);
+}
+
+char *ParseURL_MakeAbsolute(const char *base, const char *, int32_t) {
+    return strdup(base);
+}
+
+int rd_depot_put_delete(const char *, const char *) {
+    return 0;
+}
+
+int site_manager_spawn_url_str(const char *, int32_t, int32_t, int32_t, int32_t, const char *,
+                               const char *, int32_t) {
+    return 0;
+}
+
+const char *sys_get_charset() {
+    return nullptr;
+}
+
+int sys_if_paused() {
+    return 0;
+}
+
+int sys_if_stopped() {
+    return 0;
+}

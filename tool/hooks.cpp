@@ -1,0 +1,78 @@
+// crawlpeek's bodies for the crawler hooks: the state directory is "robot"
+// (or the one named with -h), nothing is ever erased, URLs are taken as they
+// are, the crawl never pauses or stops, and the URL-pool object hooks, which a
+// read-only dump never reaches, end the process.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "robot/crawler_hooks.h"
+#include "tool/state_path.h"
+
+namespace {
+
+std::string &state_path() {
+    static std::string path = "robot";
+    return path;
+}
+
+}  // namespace
+
+void crawlpeek_set_state_path(const char *dir) {
+    state_path() = dir;
+}
+
+const char *sys_get_robot_state_path() {
+    return state_path().c_str();
+}
+
+int sys_get_erase_status() {
+    return 0;
+}
+
+char *VEL_GetErrorString() {
+    return strdup(std::strerror(errno));
+}
+
+url_obj *create_url_obj(const char *, int32_t, int32_t, int32_t, int32_t, const char *,
+                        const char *, int32_t) {
+    std::abort();
+}
+
+char *create_url_obj_key(url_obj *) {
+    std::abort();
+}
+
+void destroy_url_obj(url_obj *) {
+    std::abort();
+}
+
+char *_vel_normalize_url(const char *url) {
+    return strdup(url);
+}
+
+char *ParseURL_MakeAbsolute(const char *base, const char *, int32_t) {
+    return strdup(base);
+}
+
+int rd_depot_put_delete(const char *, const char *) {
+    return 0;
+}
+
+int site_manager_spawn_url_str(const char *, int32_t, int32_t, int32_t, int32_t, const char *,
+                               const char *, int32_t) {
+    return 0;
+}
+
+const char *sys_get_charset() {
+    return nullptr;
+}
+
+int sys_if_paused() {
+    return 0;
+}
+
+int sys_if_stopped() {
+    return 0;
+}

@@ -1,0 +1,68 @@
+#include "tool/options.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "extra/getopt.h"
+
+namespace {
+
+constexpr char kRecordFile[] = "url-visited.db";
+
+void note_record_file(const char *name) {
+    if (std::strcmp(name, kRecordFile) == 0) return;
+    std::fprintf(stderr, "crawlpeek: -f %s is ignored: the record file is always %s\n", name,
+                 kRecordFile);
+}
+
+}  // namespace
+
+const char *version_string() {
+    return "Dump Visited URL Database Version 3.0";
+}
+
+void usage() {
+    std::fputs(
+        "Usage: crawlpeek [-v] [-l log_level] [-r url] [-u url] [-f db_file] [-h db_dir]\n"
+        "                 -v print version\n"
+        "                 -l specify log level\n"
+        "                 -r print referers of url\n"
+        "                 -u dump a single url\n"
+        "                 -f specify db file (default url-visited.db)\n"
+        "                 -h specify db home dir (default robot)\n",
+        stderr);
+    std::exit(1);
+}
+
+OptionsResult parse_options(int argc, char *argv[], RunSettings *settings) {
+    int32_t c;
+    while ((c = libvel_getopt(argc, argv, kOptionString)) != -1) {
+        switch (c) {
+            case 'v':
+                return OptionsResult::kVersion;
+            case 'l':
+                settings->log_level = static_cast<int32_t>(std::atol(libvel_optarg));
+                break;
+            case 'f':
+                note_record_file(libvel_optarg);
+                break;
+            case 'h':
+                settings->state_dir = libvel_optarg;
+                break;
+            case 'u':
+                settings->url = libvel_optarg;
+                settings->show_summary = false;
+                break;
+            case 'r':
+                settings->url = libvel_optarg;
+                settings->follow_referers = true;
+                settings->show_summary = false;
+                settings->show_details = false;
+                break;
+            default:
+                return OptionsResult::kUsage;
+        }
+    }
+    return OptionsResult::kRun;
+}
