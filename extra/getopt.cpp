@@ -66,15 +66,15 @@ int32_t libvel_getopt(int32_t argc, char *const argv[], const char *optstring) {
     const int c = static_cast<signed char>(*scan_pos++);
     libvel_optopt = c;
 
-    const char *spec = c == ':' ? nullptr : std::strchr(optstring, c);
-    if (spec == nullptr) {
+    const char *letter = c == ':' ? nullptr : std::strchr(optstring, c);
+    if (letter == nullptr) {
         if (c == '-') return -1;
         if (at_element_end()) ++libvel_optind;
         diagnose(argv, "illegal option", c);
         return '?';
     }
 
-    if (spec[1] != ':') {
+    if (letter[1] != ':') {
         libvel_optarg = nullptr;
         if (at_element_end()) ++libvel_optind;
         return c;

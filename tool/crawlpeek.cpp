@@ -2,6 +2,9 @@
 #include <cstdio>
 
 #include "log/objlog.h"
+#include "robot/robot_db_env.h"
+#include "robot/vurl_db.h"
+#include "tool/dump.h"
 #include "tool/options.h"
 #include "tool/state_path.h"
 
@@ -27,5 +30,24 @@ int main(int argc, char *argv[]) {
     }
     if (settings.state_dir != nullptr) crawlpeek_set_state_path(settings.state_dir);
     robot_log_init(kLogFile, settings.log_level, kLogRotateSize);
+    g_show_details = settings.show_details ? 1 : 0;
+
+    // A failed environment shows up as a database that does not open.
+    robot_db_init();
+    // 0: read only what is there; no file is created, no crawl start stamped.
+    if (visited_url_init(0) == 0) {
+        rlog_write(0, 3, "crawlpeek", __LINE__, "Failed to open visited url database\n");
+    } else {
+        if (settings.show_summary) print_crawl_banner(g_timestamp);
+        dump_counters counters;
+        if (settings.url == nullptr) {
+            dump_all_entries(&counters);
+        } else {
+            dump_entry(settings.url, settings.follow_referers, &counters);
+        }
+        if (settings.show_summary) print_summary(counters);
+    }
+    // 0: the metadata is not written back.
+    visited_url_shutdown(0);
     return 0;
 }

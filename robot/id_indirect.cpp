@@ -1,0 +1,140 @@
+#include "robot/id_indirect.h"
+
+#include "robot/coding.h"
+#include "robot/vurl_meta.h"
+
+storage_object *vdb_url = nullptr;
+storage_object *vdb_id = nullptr;
+std::mutex db_lock;
+
+void visited_db_lock() {
+    db_lock.lock();
+}
+
+void visited_db_unlock() {
+    db_lock.unlock();
+}
+
+int db_indirect_get(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
+    DBT id{};
+    *err = id_db->get(id_db, nullptr, key, &id, flags);
+    if (*err != 0) return 0;
+    return rec_db->get(rec_db, nullptr, &id, data, flags);
+}
+
+int db_indirect_put(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
+    DBT id{};
+    int rc = id_db->get(id_db, nullptr, key, &id, flags);
+    if (rc == 0) {
+        *err = 0;
+        return rec_db->put(rec_db, nullptr, &id, data, flags);
+    }
+    if (rc != DB_NOTFOUND) {
+        *err = rc;
+        return 0;
+    }
+    // next_id moves before vid.db is written: a failed write leaves a gap
+    // rather than risking one id for two URLs.
+    uint8_t new_id[4];
+    encode_fixed32(new_id, static_cast<uint32_t>(g_vurl_meta.next_id++));
+    id.data = new_id;
+    id.size = sizeof new_id;
+    *err = id_db->put(id_db, nullptr, key, &id, flags);
+    if (*err != 0) return 0;
+    return rec_db->put(rec_db, nullptr, &id, data, flags);
+}
+
+int db_indirect_update(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
+    DBT id{};
+    *err = id_db->get(id_db, nullptr, key, &id, flags);
+    if (*err != 0) return 0;
+    return rec_db->put(rec_db, nullptr, &id, data, flags);
+}
+
+int db_indirect_del(DB *id_db, DB *rec_db, DBT *key, uint32_t flags, int *err) {
+    DBT id{};
+    *err = id_db->get(id_db, nullptr, key, &id, 0);
+    if (*err != 0) return 0;
+    return rec_db->del(rec_db, nullptr, &id, flags);
+}
+
+namespace {
+
+typedef int (*indirect_fn)(DB *, DB *, DBT *, DBT *, uint32_t, int *);
+
+// One two-step operation on the open files; 1 when both steps succeeded.
+int indirect(indirect_fn op, DBT *key, DBT *data) {
+    if (vdb_id == nullptr || vdb_id->db == nullptr || vdb_url == nullptr ||
+        vdb_url->db == nullptr) {
+        return 0;
+    }
+    int err = 0;
+    int rc = op(vdb_id->db.get(), vdb_url->db.get(), key, data, 0, &err);
+    return rc == 0 && err == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+DB *vurl_open(storage_object *, uint32_t flags) {
+    DB *ids = sto_open(vdb_id, flags);
+    DB *records = sto_open(vdb_url, flags);
+    return ids != nullptr ? records : nullptr;
+}
+
+int vurl_close(storage_object *) {
+    int records = sto_close(vdb_url);
+    int ids = sto_close(vdb_id);
+    return records == 1 && ids == 1 ? 1 : 0;
+}
+
+int vurl_put(storage_object *, DBT *key, DBT *data) {
+    return indirect(db_indirect_put, key, data);
+}
+
+int vurl_update(storage_object *, DBT *key, DBT *data) {
+    return indirect(db_indirect_update, key, data);
+}
+
+int vurl_get(storage_object *, DBT *key, DBT *data) {
+    return indirect(db_indirect_get, key, data);
+}
+
+int vurl_del(storage_object *, DBT *) {
+    return 1;
+}
+
+int vurl_set_cursor(storage_object *, DBT *key, DBT *data) {
+    return sto_set_cursor(vdb_url, key, data);
+}
+
+int vurl_cursor_del(storage_object *) {
+    return 1;
+}
+
+int vurl_sync(storage_object *) {
+    int records = sto_sync(vdb_url);
+    int ids = sto_sync(vdb_id);
+    return records == 1 && ids == 1 ? 1 : 0;
+}
+
+int vurl_first(storage_object *, DBT *key, DBT *data) {
+    return sto_first(vdb_url, key, data);
+}
+
+int vurl_next(storage_object *, DBT *key, DBT *data) {
+    return sto_next(vdb_url, key, data);
+}
+
+void vurl_install_slots(storage_object *obj) {
+    obj->open = vurl_open;
+    obj->close = vurl_close;
+    obj->put = vurl_put;
+    obj->update = vurl_update;
+    obj->get = vurl_get;
+    obj->del = vurl_del;
+    obj->set_cursor = vurl_set_cursor;
+    obj->cursor_del = vurl_cursor_del;
+    obj->sync = vurl_sync;
+    obj->first = vurl_first;
+    obj->next = vurl_next;
+}

@@ -1,0 +1,114 @@
+#include "robot/robot_db_env.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "log/objlog.h"
+#include "robot/crawler_hooks.h"
+
+namespace {
+
+constexpr char kSource[] = "robot_db";
+constexpr size_t kCwdCapacity = 8192;
+
+int32_t robot_db_page_size = 0;
+// Kept for the life of the process once computed: callers hold its c_str().
+std::string *robot_db_path = nullptr;
+url_pool *robot_url_pool = nullptr;
+DB_ENV *robot_db_env = nullptr;
+
+}  // namespace
+
+int32_t robot_db_set_page_size(int32_t kb) {
+    if (kb < 1 || kb > 64) {
+        rlog_write(0, 3, kSource, __LINE__, "Invalid database page size %dkb\n", kb);
+        return 0;
+    }
+    robot_db_page_size = kb * 1024;
+    return kb;
+}
+
+int32_t robot_db_get_page_size() {
+    return robot_db_page_size;
+}
+
+const char *get_robot_db_path() {
+    if (robot_db_path != nullptr) return robot_db_path->c_str();
+    const char *state = sys_get_robot_state_path();
+    if (state[0] == '/') {
+        robot_db_path = new std::string(state);
+    } else {
+        char cwd[kCwdCapacity];
+        if (getcwd(cwd, sizeof cwd) == nullptr) return nullptr;
+        robot_db_path = new std::string(std::string(cwd) + "/" + state);
+    }
+    return robot_db_path->c_str();
+}
+
+int mk_fullpath(const char *path, mode_t mode) {
+    if (path == nullptr) return -1;
+    struct stat st;
+    if (stat(path, &st) == 0) return S_ISDIR(st.st_mode) ? 0 : -1;
+
+    std::string parent(path);
+    size_t cut = parent.rfind('/');
+    if (cut == std::string::npos) cut = parent.rfind('\\');
+    if (cut == std::string::npos) return -1;
+    parent.resize(cut);
+    // The root itself ("/x" cut to "") exists; there is nothing to make.
+    if (!parent.empty() && mk_fullpath(parent.c_str(), mode) != 0) return -1;
+    return mkdir(path, mode) == 0 ? 0 : -1;
+}
+
+int robot_db_init() {
+    mk_fullpath(get_robot_db_path(), 0755);
+    sys_set_db_env(robot_db_open_env(get_robot_db_path()));
+    return 0;
+}
+
+DB_ENV *robot_db_open_env(const char *home) {
+    DB_ENV *env = nullptr;
+    int rc = db_env_create(&env, 0);
+    if (rc != 0) {
+        errno = rc;
+        rlog_write(1, 3, kSource, __LINE__, "db_env_create failed (errno %d)\n", rc);
+        return nullptr;
+    }
+    env->set_errpfx(env, "robot");
+    env->set_cachesize(env, 0, robot_db_cache_size, 0);
+    rc = env->open(env, home, DB_CREATE | DB_INIT_MPOOL, 0);
+    if (rc != 0) {
+        // A handle whose open failed may only be closed.
+        env->close(env, 0);
+        errno = rc;
+        rlog_write(0, 3, kSource, __LINE__, "DBENV->open failed: (errno %d)\n", rc);
+        return nullptr;
+    }
+    return env;
+}
+
+int robot_db_shutdown() {
+    DB_ENV *env = robot_db_env;
+    robot_db_env = nullptr;
+    if (env == nullptr) return 0;
+    return env->close(env, 0);
+}
+
+void sys_set_db_env(DB_ENV *env) {
+    robot_db_env = env;
+}
+
+DB_ENV *sys_get_db_env() {
+    return robot_db_env;
+}
+
+void sys_set_url_pool(url_pool *pool) {
+    robot_url_pool = pool;
+}
+
+url_pool *sys_get_url_pool() {
+    return robot_url_pool;
+}

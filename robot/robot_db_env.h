@@ -1,0 +1,63 @@
+// The storage layer's process-wide state: the database home directory, the
+// one Berkeley DB environment every database file of the process shares, a
+// recorded page size, and the registered URL pool.
+//
+// The environment has a shared memory pool only (no locking, logging or
+// transactions, not free-threaded); callers serialise access with their own
+// module locks. The state is written at start-up and shutdown and read
+// afterwards without a lock.
+#ifndef CRAWLPEEK_ROBOT_ROBOT_DB_ENV_H_
+#define CRAWLPEEK_ROBOT_ROBOT_DB_ENV_H_
+
+#include <db.h>
+#include <sys/types.h>
+
+#include <cstdint>
+
+struct url_pool;
+
+// Size of the environment's one memory pool: 10 MB.
+inline constexpr uint32_t robot_db_cache_size = 10485760;
+
+// Records a page size of kb kilobytes for the host and returns kb, for
+// 1 <= kb <= 64. Any other value is logged ("Invalid database page size"),
+// leaves the recorded size alone and returns 0. No database is created with
+// the recorded size: Berkeley DB's default is used.
+int32_t robot_db_set_page_size(int32_t kb);
+
+// The recorded page size in bytes; 0 until one is set.
+int32_t robot_db_get_page_size();
+
+// The absolute database home: the host's state path when it begins with '/',
+// else the working directory, '/', and the state path (not normalised).
+// Computed on the first successful call and kept for the process; the caller
+// does not free it. Null when the working directory cannot be read (a later
+// call tries again). The first call must come before other threads start.
+const char *get_robot_db_path();
+
+// 0 when path is a directory, made now with every missing parent (each with
+// mode) if it did not exist; -1 for a null path, a path that exists and is no
+// directory, a relative name without any separator, or a failure to make it.
+int mk_fullpath(const char *path, mode_t mode);
+
+// Makes the database home and opens the environment in it, which
+// sys_get_db_env returns afterwards (null when it could not be opened: files
+// are then opened without a shared cache). Always 0.
+int robot_db_init();
+
+// A new environment with the robot cache, opened in home with DB_CREATE |
+// DB_INIT_MPOOL, or null (logged with Berkeley DB's code, also left in errno).
+DB_ENV *robot_db_open_env(const char *home);
+
+// Closes the environment once every database of the process is closed, and
+// forgets it first: the result of DB_ENV->close, or 0 when none was open.
+int robot_db_shutdown();
+
+void sys_set_db_env(DB_ENV *env);
+DB_ENV *sys_get_db_env();
+
+// The URL pool the pool operations act on; not owned.
+void sys_set_url_pool(url_pool *pool);
+url_pool *sys_get_url_pool();
+
+#endif  // CRAWLPEEK_ROBOT_ROBOT_DB_ENV_H_

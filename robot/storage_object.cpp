@@ -1,0 +1,193 @@
+#include "robot/storage_object.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "log/objlog.h"
+#include "robot/crawler_hooks.h"
+#include "robot/dbt.h"
+#include "robot/robot_db_env.h"
+
+namespace {
+
+constexpr char kSource[] = "robot_db";
+
+bool is_open(const storage_object *obj) {
+    return obj != nullptr && obj->db != nullptr;
+}
+
+// Makes the object's cursor when it has none. False (logged) when it cannot.
+bool ensure_cursor(storage_object *obj) {
+    if (obj->cursor != nullptr) return true;
+    DBC *cursor = nullptr;
+    int rc = obj->db->cursor(obj->db.get(), nullptr, &cursor, 0);
+    if (rc != 0) {
+        rlog_write(0, 3, kSource, __LINE__, "Failed to create cursor for database %s error=%d\n",
+                   obj->name.c_str(), rc);
+        return false;
+    }
+    obj->cursor.reset(cursor);
+    return true;
+}
+
+// Closes the cursor; its result tells nothing the caller could act on.
+void drop_cursor(storage_object *obj) {
+    if (DBC *cursor = obj->cursor.release()) cursor->close(cursor);
+}
+
+int cursor_get(storage_object *obj, DBT *key, DBT *data, uint32_t how) {
+    if (!is_open(obj) || !ensure_cursor(obj)) return 0;
+    return obj->cursor->get(obj->cursor.get(), key, data, how) == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+storage_object *create_storage_object(const char *name) {
+    storage_object *obj = new (std::nothrow) storage_object;
+    if (obj == nullptr) std::exit(-1);
+    obj->name = name;
+    obj->open = sto_open;
+    obj->close = sto_close;
+    obj->put = sto_put;
+    obj->update = sto_update;
+    obj->get = sto_get;
+    obj->del = sto_del;
+    obj->set_cursor = sto_set_cursor;
+    obj->cursor_del = sto_cursor_del;
+    obj->sync = sto_sync;
+    obj->first = sto_first;
+    obj->next = sto_next;
+    return obj;
+}
+
+int destroy_storage_object(storage_object *obj, int erase) {
+    if (obj == nullptr) return 0;
+    obj->close(obj);
+    if (erase != 0 && sys_get_erase_status() != 0) std::remove(obj->name.c_str());
+    delete obj;
+    return 0;
+}
+
+int destroy_DBT(DBT *dbt) {
+    if (dbt == nullptr) return 0;
+    std::free(dbt->data);
+    std::free(dbt);
+    return 0;
+}
+
+DB *sto_open(storage_object *obj, uint32_t flags) {
+    if (obj == nullptr) return nullptr;
+    if (obj->db != nullptr) {
+        if (obj->open_flags == flags) return obj->db.get();
+        sto_close(obj);
+    }
+    DB *handle = nullptr;
+    if (db_create(&handle, sys_get_db_env(), 0) != 0) return nullptr;
+    int rc = handle->open(handle, nullptr, obj->name.c_str(), nullptr, DB_BTREE, flags, 0644);
+    if (rc != 0) {
+        // A handle whose open failed may only be closed.
+        handle->close(handle, 0);
+        if (rc > 0) errno = rc;
+        return nullptr;
+    }
+    obj->open_flags = flags;
+    obj->db.reset(handle);
+    return handle;
+}
+
+int sto_close(storage_object *obj) {
+    if (obj == nullptr) return 0;
+    drop_cursor(obj);
+    DB *db = obj->db.release();
+    if (db == nullptr) return 0;
+    int rc = db->close(db, 0);
+    if (rc != 0) {
+        rlog_write(0, 3, kSource, __LINE__, "Failed to close database %s error=%d\n",
+                   obj->name.c_str(), rc);
+        return 0;
+    }
+    return 1;
+}
+
+int sto_put(storage_object *obj, DBT *key, DBT *data) {
+    return sto_put_flags(obj, key, data, DB_NOOVERWRITE);
+}
+
+int sto_update(storage_object *obj, DBT *key, DBT *data) {
+    return sto_put_flags(obj, key, data, 0);
+}
+
+int sto_put_flags(storage_object *obj, DBT *key, DBT *data, uint32_t flags) {
+    if (!is_open(obj)) return 0;
+    int rc = obj->db->put(obj->db.get(), nullptr, key, data, flags);
+    bool stored = rc == 0 || (rc == DB_KEYEXIST && (flags & DB_NOOVERWRITE) == 0);
+    if (!stored) {
+        rlog_write(0, 3, kSource, __LINE__, "Failed on writing %s to database %s error=%d\n",
+                   key_text(key).c_str(), obj->name.c_str(), rc);
+        obj->close(obj);
+        return 0;
+    }
+    if (rc != DB_KEYEXIST) ++obj->count;
+    return 1;
+}
+
+int sto_get(storage_object *obj, DBT *key, DBT *data) {
+    if (!is_open(obj)) return 0;
+    int rc = obj->db->get(obj->db.get(), nullptr, key, data, 0);
+    if (rc == 0) return 1;
+    if (rc != DB_NOTFOUND) {
+        rlog_write(0, 3, kSource, __LINE__, "Failed while reading %s from database %s error=%d\n",
+                   key_text(key).c_str(), obj->name.c_str(), rc);
+    }
+    return 0;
+}
+
+int sto_del(storage_object *obj, DBT *key) {
+    if (!is_open(obj)) return 0;
+    int rc = obj->db->del(obj->db.get(), nullptr, key, 0);
+    if (rc == 0) {
+        if (obj->count > 0) --obj->count;
+        return 1;
+    }
+    if (rc == DB_NOTFOUND) {
+        rlog_write(0, 3, kSource, __LINE__,
+                   " Failed to remove KEY=%s from database %s error=NOT FOUND\n",
+                   key_text(key).c_str(), obj->name.c_str());
+        return 1;
+    }
+    rlog_write(0, 3, kSource, __LINE__, "Failed to remove KEY=%s from database %s error=%d\n",
+               key_text(key).c_str(), obj->name.c_str(), rc);
+    return 0;
+}
+
+int sto_set_cursor(storage_object *obj, DBT *key, DBT *data) {
+    return cursor_get(obj, key, data, DB_SET);
+}
+
+int sto_cursor_del(storage_object *obj) {
+    if (!is_open(obj) || obj->cursor == nullptr) return 0;
+    return obj->cursor->del(obj->cursor.get(), 0) == 0 ? 1 : 0;
+}
+
+int sto_sync(storage_object *obj) {
+    if (!is_open(obj)) return 0;
+    int rc = obj->db->sync(obj->db.get(), 0);
+    if (rc != 0) {
+        rlog_write(0, 3, kSource, __LINE__, "Failed to sync database %s error=%d\n",
+                   obj->name.c_str(), rc);
+        return 0;
+    }
+    return 1;
+}
+
+int sto_first(storage_object *obj, DBT *key, DBT *data) {
+    if (!is_open(obj)) return 0;
+    drop_cursor(obj);
+    return cursor_get(obj, key, data, key->size == 0 ? DB_FIRST : DB_SET_RANGE);
+}
+
+int sto_next(storage_object *obj, DBT *key, DBT *data) {
+    return cursor_get(obj, key, data, DB_NEXT);
+}

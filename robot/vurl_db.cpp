@@ -1,0 +1,86 @@
+#include "robot/vurl_db.h"
+
+#include <db.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "robot/crawler_hooks.h"
+#include "robot/id_indirect.h"
+#include "robot/robot_db_env.h"
+#include "robot/vurl_meta.h"
+
+int32_t g_timestamp = 0;
+int32_t g_mode_iterating = 0;
+
+namespace {
+
+// Opens the files; on failure perror names the file that is not open.
+bool open_files(uint32_t flags) {
+    vdb_url->open(vdb_url, flags);
+    if (vdb_url->db == nullptr) {
+        std::perror(vdb_url->name.c_str());
+        return false;
+    }
+    vdb_id->open(vdb_id, flags);
+    if (vdb_id->db == nullptr) {
+        std::perror(vdb_id->name.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Loads and checks the metadata. Sets *new_crawl when a crawl start is due.
+bool load_meta(int create, bool *new_crawl) {
+    if (vurl_read_meta(&g_vurl_meta) == 0) return false;
+    if (g_vurl_meta.version <= 0) {
+        if (create == 0) return false;
+        g_vurl_meta.version = VURL_VERSION;
+        g_vurl_meta.next_id = 1;
+        *new_crawl = true;
+        return true;
+    }
+    if (vurl_meta_sanity_check(&g_vurl_meta, create) == 0) return false;
+    g_timestamp = g_vurl_meta.crawl_start;
+    if (g_timestamp > 0) {
+        if ((g_vurl_meta.flags & kVurlMetaIterating) != 0) g_mode_iterating = 1;
+    } else {
+        *new_crawl = true;
+    }
+    return true;
+}
+
+}  // namespace
+
+int visited_url_init(int create) {
+    // What a failed open left, or a database still open, goes first; the
+    // metadata in memory belongs to the database opened now.
+    visited_url_shutdown(0);
+    g_vurl_meta = vurl_meta{};
+    g_timestamp = 0;
+    g_mode_iterating = 0;
+    const char *home = get_robot_db_path();
+    if (home == nullptr) return 0;
+    vdb_url = create_storage_object((std::string(home) + "/url-visited.db").c_str());
+    vdb_id = create_storage_object((std::string(home) + "/vid.db").c_str());
+    vurl_install_slots(vdb_url);
+
+    if (!open_files(create != 0 ? DB_CREATE : 0)) return 0;
+    bool new_crawl = false;
+    if (!load_meta(create, &new_crawl)) return 0;
+    if (create == 0 || !new_crawl) return 1;
+    g_vurl_meta.crawl_start = g_timestamp = static_cast<int32_t>(std::time(nullptr));
+    return vurl_write_meta();
+}
+
+void visited_url_shutdown(int save_meta) {
+    if (vdb_url == nullptr) return;
+    if (sys_get_erase_status() != 0) g_timestamp = g_vurl_meta.crawl_start = 0;
+    if (save_meta != 0) vurl_write_meta();
+    // The record file's close slot closes vid.db too.
+    destroy_storage_object(vdb_url, 0);
+    vdb_url = nullptr;
+    destroy_storage_object(vdb_id, 0);
+    vdb_id = nullptr;
+}

@@ -1,0 +1,30 @@
+// Opening and closing the visited-URL database: url-visited.db and vid.db in
+// the database home, as the one storage object vdb_url.
+//
+// The crawler opens with create set: missing files are made and a crawl start
+// is stamped when none is stored. A reader opens with create 0 and changes
+// nothing. Both calls run while no other thread uses the database.
+#ifndef CRAWLPEEK_ROBOT_VURL_DB_H_
+#define CRAWLPEEK_ROBOT_VURL_DB_H_
+
+#include <cstdint>
+
+// Start time of the crawl in progress; 0 when the last crawl was completed.
+extern int32_t g_timestamp;
+// 1 when the open found an unfinished crawl whose broken-link re-visit pass
+// had begun; for the crawler, nothing here reads it.
+extern int32_t g_mode_iterating;
+
+// Opens both files (created when create is nonzero) and loads the metadata.
+// 1 when the database is open. 0 when a file cannot be opened (perror names
+// it on standard error), when the metadata cannot be read or checked, or when
+// there is none and create is 0. A failed open leaves the objects for
+// visited_url_shutdown (or the next open) to release.
+int visited_url_init(int create);
+
+// Writes the metadata first when save_meta is nonzero (with the crawl start
+// cleared when the host's state is being erased), then closes both files and
+// releases the objects. Nothing when the database is not open.
+void visited_url_shutdown(int save_meta);
+
+#endif  // CRAWLPEEK_ROBOT_VURL_DB_H_

@@ -1,0 +1,52 @@
+// The visited-URL database's metadata: layout version, start time of the
+// crawl in progress, the next record id to hand out, and a flag word.
+//
+// Stored in vid.db under "VURL_META_DATA" (15 bytes with its NUL) as 16 bytes:
+// the four fields in order, each 32 bits, most significant byte first. Since
+// the metadata is one more key of vid.db, a database of N URLs numbered 1..N
+// has N + 1 keys there, which is the right next_id.
+#ifndef CRAWLPEEK_ROBOT_VURL_META_H_
+#define CRAWLPEEK_ROBOT_VURL_META_H_
+
+#include <cstddef>
+#include <cstdint>
+
+struct vurl_meta {
+    int32_t version = 0;      // 0 or less: no metadata is stored
+    int32_t crawl_start = 0;  // Unix time; 0 when the last crawl was completed
+    int32_t next_id = 0;      // the next record id; ids start at 1
+    uint32_t flags = 0;       // bit 0: the broken-link re-visit pass has begun
+};
+
+// Bit 0 of vurl_meta::flags.
+inline constexpr uint32_t kVurlMetaIterating = 1;
+
+inline constexpr char VURL_META_KEY[] = "VURL_META_DATA";
+// The layout version written into new metadata.
+inline constexpr int32_t VURL_VERSION = 2;
+inline constexpr size_t kVurlMetaStoredSize = 16;
+
+// The metadata in memory; all zero until the database is opened.
+extern vurl_meta g_vurl_meta;
+
+// The stored form of meta.
+void vurl_meta_encode(const vurl_meta &meta, uint8_t out[kVurlMetaStoredSize]);
+
+// Loads the stored metadata into *meta (always &g_vurl_meta), under the
+// visited-URL lock: the whole 32-bit fields present in at most 16 stored
+// bytes replace those of *meta. 1 also when nothing is stored (*meta is then
+// unchanged); 0 on a read error (logged).
+int vurl_read_meta(vurl_meta *meta);
+
+// Stores g_vurl_meta, replacing what is stored. 1 done, 0 failed (logged).
+// Takes no lock: the caller holds the visited-URL lock or runs alone.
+int vurl_write_meta();
+
+// With create 0, 1 at once: nothing is read. Otherwise, under the visited-URL
+// lock, checks that next_id has not been handed out and next_id - 1 has; when
+// either fails it logs the finding and repairs next_id to the larger of the
+// key count of vid.db and the highest id in use plus 1, and stores it. 1 when
+// the metadata may be used, 0 on a read error.
+int vurl_meta_sanity_check(vurl_meta *meta, int create);
+
+#endif  // CRAWLPEEK_ROBOT_VURL_META_H_

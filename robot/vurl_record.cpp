@@ -1,0 +1,166 @@
+#include "robot/vurl_record.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "log/log.h"
+#include "robot/coding.h"
+#include "robot/dbt.h"
+#include "robot/id_indirect.h"
+
+namespace {
+
+constexpr char kSource[] = "vurl";
+constexpr size_t kFixedSize = 20;  // the five leading words
+constexpr size_t kDigestLength = 32;
+
+[[noreturn]] void out_of_memory() {
+    std::exit(-1);
+}
+
+// A malloc'd copy of text, or null for empty text.
+char *copy_or_none(std::string_view text) {
+    if (text.empty()) return nullptr;
+    char *copy = strndup(text.data(), text.size());
+    if (copy == nullptr) out_of_memory();
+    return copy;
+}
+
+// Reads the digest area and the URL; the reader must stand at the area.
+// digest, when given, receives the 32 characters of a digest that is not
+// cleared. Fails when either runs past the end.
+bool read_digest_and_url(ByteReader &in, char *digest, std::string_view *url) {
+    std::optional<uint8_t> first = in.peek_byte();
+    if (!first) return false;
+    if (*first == 0) {
+        in.read_byte();
+    } else {
+        std::optional<std::string_view> area = in.read_bytes(kDigestLength + 1);
+        if (!area) return false;
+        if (digest != nullptr && *first != '*') {
+            std::memcpy(digest, area->data(), kDigestLength);
+            digest[kDigestLength] = '\0';
+        }
+    }
+    std::optional<std::string_view> text = in.read_cstring();
+    if (!text) return false;
+    *url = *text;
+    return true;
+}
+
+// The URL of the record stored under id, malloc'd; null when there is no
+// such record, or it holds no readable URL.
+char *referenced_url(uint32_t id) {
+    if (vdb_url == nullptr || vdb_url->db == nullptr) return nullptr;
+    DB *records = vdb_url->db.get();
+    uint8_t id_bytes[4];
+    encode_fixed32(id_bytes, id);
+    DBT key = borrowed_dbt(id_bytes, sizeof id_bytes);
+    MallocDbt value;
+    if (records->get(records, nullptr, &key, value.get(), 0) != 0) return nullptr;
+    ByteReader in(value.data(), value.size());
+    std::string_view url;
+    if (!in.read_bytes(kFixedSize) || !read_digest_and_url(in, nullptr, &url)) return nullptr;
+    return copy_or_none(url);
+}
+
+const char *text_or_empty(const char *text) {
+    return text != nullptr ? text : "";
+}
+
+// Reads the referer part; the reader stands at its flag.
+bool read_referer(ByteReader &in, int resolve, visited_url_obj *obj) {
+    std::optional<uint8_t> flag = in.read_byte();
+    if (!flag) return false;
+    if (*flag == 0) return true;
+    std::optional<uint32_t> id = in.read_fixed32();
+    if (!id) return false;
+    if (resolve == 0) return true;
+    obj->referer = referenced_url(*id);
+    if (obj->referer == nullptr) {
+        vellog_write(0, 2, kSource, __LINE__,
+                     "Referer (id %d) not found in visited url database for url %s\n",
+                     static_cast<int32_t>(*id), text_or_empty(obj->url));
+    }
+    return true;
+}
+
+// Reads link ids up to the end mark or the end of the value.
+bool read_links(ByteReader &in, int resolve, visited_url_obj *obj) {
+    if (in.at_end()) return true;
+    if (resolve != 0 && velhashtable_create(kVurlLinkBuckets, &obj->links) != 0) {
+        out_of_memory();
+    }
+    while (!in.at_end()) {
+        std::optional<uint32_t> id = in.read_fixed32();
+        if (!id) return false;
+        if (*id == 0) break;
+        if (resolve == 0) continue;
+        char *link = referenced_url(*id);
+        if (link == nullptr) {
+            vellog_write(0, 2, kSource, __LINE__,
+                         "Referenced URL (id %d) not found in visited url database for referer "
+                         "%s\n",
+                         static_cast<int32_t>(*id), text_or_empty(obj->url));
+            continue;
+        }
+        if (velhashtable_insert(obj->links, link, link) != 0) out_of_memory();
+        std::free(link);
+        ++obj->link_count;
+    }
+    return true;
+}
+
+// Reads everything after the five words; false when the value lies about
+// its own length.
+bool read_body(ByteReader &in, int resolve, visited_url_obj *obj) {
+    std::string_view url;
+    if (!read_digest_and_url(in, obj->md5, &url)) return false;
+    obj->url = copy_or_none(url);
+    if (!read_referer(in, resolve, obj) || !read_links(in, resolve, obj)) return false;
+    if (in.at_end()) return true;
+
+    std::optional<std::string_view> database = in.read_cstring();
+    if (!database) return false;
+    obj->database = copy_or_none(*database);
+    if (in.remaining() == 8) {
+        obj->depth_countdown = static_cast<int32_t>(*in.read_fixed32());
+        obj->server_status = static_cast<int32_t>(*in.read_fixed32());
+    }
+    return in.at_end();
+}
+
+}  // namespace
+
+visited_url_obj *DBT2visited_url_obj_V2(const DBT *dbt, int resolve) {
+    if (dbt == nullptr || dbt->size < kFixedSize) return nullptr;
+    auto *obj = static_cast<visited_url_obj *>(std::calloc(1, sizeof(visited_url_obj)));
+    if (obj == nullptr) out_of_memory();
+
+    ByteReader in(dbt->data, dbt->size);
+    obj->last_processed = *in.read_fixed32();
+    obj->last_visited = *in.read_fixed32();
+    obj->last_modified = *in.read_fixed32();
+    obj->rd_expires = *in.read_fixed32();
+    obj->progress_status = static_cast<int32_t>(*in.read_fixed32());
+    if (!read_body(in, resolve, obj)) {
+        free_visited_url_obj(obj, 1);
+        return nullptr;
+    }
+    return obj;
+}
+
+visited_url_obj *DBT2visited_url_obj(const DBT *dbt) {
+    return DBT2visited_url_obj_V2(dbt, 1);
+}
+
+void free_visited_url_obj(visited_url_obj *obj, int free_links) {
+    if (obj == nullptr) return;
+    std::free(obj->database);
+    std::free(obj->referer);
+    std::free(obj->url);
+    if (obj->links != nullptr && free_links != 0) velhashtable_free(obj->links);
+    std::free(obj);
+}

@@ -1,0 +1,60 @@
+// Reading and printing visited-URL records: the whole dump, one entry, the
+// referer chain, and the summary of what was read.
+//
+// The readers use the database through vdb_url's slots without the
+// visited-URL lock: the tool has one thread.
+#ifndef CRAWLPEEK_TOOL_DUMP_H_
+#define CRAWLPEEK_TOOL_DUMP_H_
+
+#include <cstdint>
+
+#include "robot/vurl_record.h"
+
+// What print_url has counted. 64-bit, so that no total wraps however large
+// the database.
+struct dump_counters {
+    int64_t entries = 0;
+    int64_t with_last_modified = 0;
+    int64_t with_md5 = 0;
+    int64_t total_links = 0;
+    int64_t with_links = 0;
+    int64_t links_size = 0;  // bytes of the linked URLs printed
+};
+
+// When 0, print_url prints only the URL line.
+extern int g_show_details;
+// Key and stored value bytes of every record read, printed or not.
+extern int64_t g_total_key_size;
+extern int64_t g_total_data_size;
+
+// The URL of the next record of url-visited.db with the decoded record in
+// *obj_out (the caller frees it), starting at the first record; null at the
+// end, on a read error, or when the database is not open. A record whose
+// value does not decode, or that has no URL, is skipped with one line on
+// standard error; its sizes still count.
+const char *dump_visited_url_next(visited_url_obj **obj_out);
+
+// The URL of url's record with the decoded record in *obj_out (the caller
+// frees it); null when there is none, when it does not decode (reported on
+// standard error), or when the database is not open.
+const char *dump_visited_url_geturl(const char *url, visited_url_obj **obj_out);
+
+// Prints obj's URL line and, with g_show_details, its detail block and links,
+// and counts it.
+void print_url(const visited_url_obj *obj, dump_counters *counters);
+
+// Prints every record in the order of the file, all but "LastProcessTime".
+void dump_all_entries(dump_counters *counters);
+
+// Prints url's record; with follow_referers, then its referer's, and so on
+// until a starting point, a referer without a record, or a URL already
+// printed. Nothing when url has no record.
+void dump_entry(const char *url, bool follow_referers, dump_counters *counters);
+
+// Whether the crawl started at crawl_start (0: none in progress) finished.
+void print_crawl_banner(int32_t crawl_start);
+
+// The eleven lines of the summary.
+void print_summary(const dump_counters &counters);
+
+#endif  // CRAWLPEEK_TOOL_DUMP_H_
