@@ -1,5 +1,5 @@
-// Fixed-width encoding of stored integers, and a reader of stored bytes that
-// never steps past their end.
+// Fixed-width encoding of stored integers, and a reader and a writer of
+// stored bytes that never step past their end.
 //
 // Every integer in the crawler's database files is 32 bits wide, most
 // significant byte first, so that Berkeley DB's byte-wise key order sorts
@@ -81,6 +81,41 @@ class ByteReader {
   private:
     const uint8_t *data_;
     size_t size_;
+    size_t pos_ = 0;
+};
+
+// Writes a stored value front to back into a buffer of fixed capacity. A
+// write that does not fit fails and writes nothing.
+class ByteWriter {
+  public:
+    ByteWriter(uint8_t *data, size_t capacity) : data_(data), capacity_(capacity) {}
+
+    size_t position() const { return pos_; }
+
+    bool write_byte(uint8_t b) { return write_bytes(&b, 1); }
+
+    bool write_fixed32(uint32_t value) {
+        uint8_t bytes[4];
+        encode_fixed32(bytes, value);
+        return write_bytes(bytes, sizeof bytes);
+    }
+
+    bool write_bytes(const void *src, size_t n) {
+        if (capacity_ - pos_ < n) return false;
+        if (n != 0) std::memcpy(data_ + pos_, src, n);
+        pos_ += n;
+        return true;
+    }
+
+    // text and its zero byte.
+    bool write_cstring(std::string_view text) {
+        if (capacity_ - pos_ <= text.size()) return false;
+        return write_bytes(text.data(), text.size()) && write_byte(0);
+    }
+
+  private:
+    uint8_t *data_;
+    size_t capacity_;
     size_t pos_ = 0;
 };
 

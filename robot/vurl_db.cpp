@@ -9,6 +9,7 @@
 #include "robot/crawler_hooks.h"
 #include "robot/id_indirect.h"
 #include "robot/robot_db_env.h"
+#include "robot/vurl_marking.h"
 #include "robot/vurl_meta.h"
 
 int32_t g_timestamp = 0;
@@ -60,6 +61,7 @@ int visited_url_init(int create) {
     g_vurl_meta = vurl_meta{};
     g_timestamp = 0;
     g_mode_iterating = 0;
+    g_brokenlinks_scanned = 0;
     const char *home = get_robot_db_path();
     if (home == nullptr) return 0;
     vdb_url = create_storage_object((std::string(home) + "/url-visited.db").c_str());

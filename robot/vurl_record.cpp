@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -9,6 +10,8 @@
 #include "robot/coding.h"
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
+#include "robot/vurl_meta.h"
+#include "robot/vurl_ops.h"
 
 namespace {
 
@@ -132,7 +135,104 @@ bool read_body(ByteReader &in, int resolve, visited_url_obj *obj) {
     return in.at_end();
 }
 
+// The id vid.db holds for url: the first 4 bytes of its value.
+std::optional<uint32_t> id_of(const char *url) {
+    DBT key = string_key(url);
+    MallocDbt value;
+    if (sto_get(vdb_id, &key, value.get()) == 0 || value.size() < 4) return std::nullopt;
+    return decode_fixed32(static_cast<const uint8_t *>(value.data()));
+}
+
+// The entries of a table, counted by walking it.
+int32_t count_links(velhashtable *links) {
+    int32_t n = 0;
+    for (void *item = velhashtable_iterate(links, nullptr, nullptr); item != nullptr;
+         item = velhashtable_iterate(links, item, item)) {
+        ++n;
+    }
+    return n;
+}
+
+// The id of a linked URL, made now (with its record) when it has none.
+std::optional<uint32_t> link_id(const char *link, const visited_url_obj *page) {
+    if (std::optional<uint32_t> id = id_of(link)) return id;
+    // A URL that vid.db lacks is given exactly next_id by the creation.
+    uint32_t id = static_cast<uint32_t>(g_vurl_meta.next_id);
+    if (visited_url_create_entry(link, 0, page->url, 0, page->depth_countdown - 1) == 0) {
+        return std::nullopt;
+    }
+    return id;
+}
+
+size_t stored_size(const visited_url_obj *obj, int32_t links) {
+    auto text_size = [](const char *text) { return (text != nullptr ? std::strlen(text) : 0) + 1; };
+    return kFixedSize + (obj->md5[0] != '\0' ? kDigestLength + 1 : 1) + text_size(obj->url) + 1 +
+           (obj->referer != nullptr ? 4 : 0) + 4 * static_cast<size_t>(links) + 4 +
+           text_size(obj->database) + 8;
+}
+
+struct FreeBytes {
+    void operator()(uint8_t *bytes) const { std::free(bytes); }
+};
+
+// Everything but the link list and what follows it.
+bool write_head(ByteWriter &out, const visited_url_obj *obj) {
+    bool ok = out.write_fixed32(obj->last_processed) && out.write_fixed32(obj->last_visited) &&
+              out.write_fixed32(obj->last_modified) && out.write_fixed32(obj->rd_expires) &&
+              out.write_fixed32(static_cast<uint32_t>(obj->progress_status));
+    if (obj->md5[0] != '\0') {
+        ok = ok && out.write_bytes(obj->md5, kDigestLength) && out.write_byte(0);
+    } else {
+        ok = ok && out.write_byte(0);
+    }
+    ok = ok && out.write_cstring(obj->url != nullptr ? obj->url : "");
+    if (obj->referer == nullptr) return ok && out.write_byte(0);
+    std::optional<uint32_t> referer = id_of(obj->referer);
+    if (!referer) {
+        vellog_write(0, 3, kSource, __LINE__,
+                     "Referer %s for url %s not found in visited url database\n", obj->referer,
+                     text_or_empty(obj->url));
+        return false;
+    }
+    return ok && out.write_byte(1) && out.write_fixed32(*referer);
+}
+
+bool write_links(ByteWriter &out, const visited_url_obj *obj) {
+    if (obj->links == nullptr) return true;
+    for (void *item = velhashtable_iterate(obj->links, nullptr, nullptr); item != nullptr;
+         item = velhashtable_iterate(obj->links, item, item)) {
+        std::optional<uint32_t> id = link_id(static_cast<const char *>(item), obj);
+        if (!id || !out.write_fixed32(*id)) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+DBT *visited_url_obj2DBT(const visited_url_obj *obj) {
+    if (obj == nullptr) return nullptr;
+    const int32_t links = obj->links != nullptr ? obj->link_count : 0;
+    // Checked before anything is looked up, so that a record whose count
+    // lies creates no records for its links.
+    if (links < 0 || (obj->links != nullptr && count_links(obj->links) != links)) return nullptr;
+    const size_t size = stored_size(obj, links);
+    std::unique_ptr<uint8_t, FreeBytes> bytes(static_cast<uint8_t *>(std::malloc(size)));
+    if (bytes == nullptr) out_of_memory();
+
+    ByteWriter out(bytes.get(), size);
+    if (!write_head(out, obj) || !write_links(out, obj)) return nullptr;
+    bool ok = out.write_fixed32(0) &&
+              out.write_cstring(obj->database != nullptr ? obj->database : "") &&
+              out.write_fixed32(static_cast<uint32_t>(obj->depth_countdown)) &&
+              out.write_fixed32(static_cast<uint32_t>(obj->server_status));
+    if (!ok || out.position() != size) return nullptr;
+
+    auto *dbt = static_cast<DBT *>(std::calloc(1, sizeof(DBT)));
+    if (dbt == nullptr) out_of_memory();
+    dbt->data = bytes.release();
+    dbt->size = static_cast<uint32_t>(size);
+    return dbt;
+}
 
 visited_url_obj *DBT2visited_url_obj_V2(const DBT *dbt, int resolve) {
     if (dbt == nullptr || dbt->size < kFixedSize) return nullptr;

@@ -47,6 +47,17 @@ struct visited_url_obj {
     int32_t server_status;    // server status of the last fetch
 };
 
+// A new heap DBT holding obj's stored form in a new buffer (destroy_DBT
+// releases both), or null. The referer and every link are turned into ids
+// through vid.db; a link without an id gets a new record first (status 0,
+// this page as referer, one less depth), which takes the id next_id. Null,
+// with nothing stored by the encoding itself, when obj is null, when its
+// referer has no id, when link_count differs from the number of entries in
+// links, or when a link's record cannot be created (records already created
+// for earlier links stay). The caller holds the visited-URL lock where other
+// threads use the files. Memory exhaustion ends the process with status -1.
+DBT *visited_url_obj2DBT(const visited_url_obj *obj);
+
 // A new record decoded from the stored value in dbt, or null when the value
 // does not hold one of the stored forms: shorter than 20 bytes, a string
 // without its zero byte, a digest area or id past the end, or bytes left over.

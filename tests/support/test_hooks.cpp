@@ -41,19 +41,27 @@ void destroy_url_obj(url_obj *) {
 }
 
 char *_vel_normalize_url(const char *url) {
+    for (const std::string &refused : test_hooks().refuse_normalize) {
+        if (refused == url) return nullptr;
+    }
     return strdup(url);
 }
 
-char *ParseURL_MakeAbsolute(const char *base, const char *, int32_t) {
-    return strdup(base);
+char *ParseURL_MakeAbsolute(const char *base, const char *link, int32_t) {
+    test_hooks().made_absolute.push_back(std::string(base) + " " + link);
+    if (std::strstr(link, "://") != nullptr) return strdup(link);
+    return strdup((std::string(base) + link).c_str());
 }
 
-int rd_depot_put_delete(const char *, const char *) {
+int rd_depot_put_delete(const char *url, const char *database) {
+    test_hooks().depot_deletes.push_back(std::string(url) + " " + (database ? database : "-"));
     return 0;
 }
 
-int site_manager_spawn_url_str(const char *, int32_t, int32_t, int32_t, int32_t, const char *,
-                               const char *, int32_t) {
+int site_manager_spawn_url_str(const char *url, int32_t depth, int32_t, int32_t, int32_t,
+                               const char *referer, const char *, int32_t) {
+    test_hooks().spawned.push_back(std::string(url) + " " + std::to_string(depth) + " " +
+                                   (referer ? referer : "-"));
     return 0;
 }
 
@@ -62,9 +70,12 @@ const char *sys_get_charset() {
 }
 
 int sys_if_paused() {
+    ++test_hooks().paused_calls;
     return 0;
 }
 
 int sys_if_stopped() {
-    return 0;
+    TestHooks &hooks = test_hooks();
+    ++hooks.stopped_calls;
+    return hooks.stop_at_call != 0 && hooks.stopped_calls >= hooks.stop_at_call ? 1 : 0;
 }

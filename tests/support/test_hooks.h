@@ -4,12 +4,26 @@
 #define CRAWLPEEK_TESTS_SUPPORT_TEST_HOOKS_H_
 
 #include <string>
+#include <vector>
 
 struct TestHooks {
     std::string state_path = "robot";
     int erase_status = 0;
     std::string error_text = "test error";  // what VEL_GetErrorString returns
     int error_string_calls = 0;
+
+    // What the scans handed on: "url database" to the depot ("-" for none),
+    // "url depth referer" to the site manager.
+    std::vector<std::string> depot_deletes;
+    std::vector<std::string> spawned;
+    int paused_calls = 0;
+    int stopped_calls = 0;
+    int stop_at_call = 0;  // sys_if_stopped answers 1 from this call on; 0: never
+
+    // ParseURL_MakeAbsolute joins a link without "://" to its page's URL;
+    // _vel_normalize_url gives null for URLs in refuse_normalize.
+    std::vector<std::string> made_absolute;  // "page link" per call
+    std::vector<std::string> refuse_normalize;
 };
 
 TestHooks &test_hooks();
