@@ -5,8 +5,8 @@
 #include "robot/robot_db_env.h"
 #include "robot/vurl_db.h"
 #include "tool/dump.h"
+#include "tool/hook_settings.h"
 #include "tool/options.h"
-#include "tool/state_path.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ int main(int argc, char *argv[]) {
         case OptionsResult::kRun:
             break;
     }
-    if (settings.state_dir != nullptr) crawlpeek_set_state_path(settings.state_dir);
+    if (settings.state_dir != nullptr) tool_set_state_path(settings.state_dir);
     robot_log_init(kLogFile, settings.log_level, kLogRotateSize);
     g_show_details = settings.show_details ? 1 : 0;
 

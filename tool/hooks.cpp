@@ -1,14 +1,15 @@
-// crawlpeek's bodies for the crawler hooks: the state directory is "robot"
-// (or the one named with -h), nothing is ever erased, URLs are taken as they
-// are, the crawl never pauses or stops, and the URL-pool object hooks, which a
-// read-only dump never reaches, end the process.
+// The tool programs' bodies for the crawler hooks: the state directory is
+// "robot" (or the one named with -h), nothing is erased unless a program says
+// so, URLs are taken as they are, the crawl never pauses or stops, nothing is
+// handed back to a depot or site manager, and the URL-pool object hooks,
+// which no tool reaches, end the process.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "robot/crawler_hooks.h"
-#include "tool/state_path.h"
+#include "tool/hook_settings.h"
 
 namespace {
 
@@ -17,10 +18,16 @@ std::string &state_path() {
     return path;
 }
 
+int erase_status = 0;
+
 }  // namespace
 
-void crawlpeek_set_state_path(const char *dir) {
+void tool_set_state_path(const char *dir) {
     state_path() = dir;
+}
+
+void tool_set_erase_status(int status) {
+    erase_status = status;
 }
 
 const char *sys_get_robot_state_path() {
@@ -28,7 +35,7 @@ const char *sys_get_robot_state_path() {
 }
 
 int sys_get_erase_status() {
-    return 0;
+    return erase_status;
 }
 
 char *VEL_GetErrorString() {

@@ -1,4 +1,4 @@
-// Writing visited-URL databases for tests and demonstrations, byte by byte:
+// Writing visited-URL databases for tests, byte by byte:
 // the stored forms are built here from their fields, independently of the
 // record encoder, and put into the files through storage objects.
 #ifndef CRAWLPEEK_TESTS_SUPPORT_SAMPLE_DB_H_

@@ -1,0 +1,294 @@
+// crawlsim: crawls a simulated web into a visited-URL database through the
+// crawler's own record operations, from several worker threads, so that
+// crawlpeek has a realistic database to read.
+#include <unistd.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "adt/velhashtable.h"
+#include "extra/getopt.h"
+#include "robot/robot_db_env.h"
+#include "robot/vurl_db.h"
+#include "robot/vurl_meta.h"
+#include "robot/vurl_ops.h"
+#include "robot/vurl_record.h"
+#include "tool/hook_settings.h"
+#include "tool/sim_web.h"
+
+namespace {
+
+constexpr char kOptionString[] = "n:l:s:t:c:kh:";
+constexpr int32_t kStartDepth = 16;
+constexpr int32_t kRedirected = 3;  // progress status of a page that moved
+constexpr uint32_t kExpiry = 86400;
+constexpr int64_t kProgressEvery = 256;
+constexpr int kMaxThreads = 64;
+
+struct SimSettings {
+    int64_t pages = 1000;
+    int64_t links = 10;
+    uint64_t seed = 1;
+    int64_t threads = 4;
+    int64_t crawls = 1;
+    bool keep_unfinished = false;
+    const char *home = nullptr;
+};
+
+[[noreturn]] void usage() {
+    std::fputs(
+        "Usage: crawlsim [-n pages] [-l links_per_page] [-s seed] [-t threads] [-c crawls] "
+        "[-k] [-h robot_dir]\n",
+        stderr);
+    std::exit(1);
+}
+
+// The option's argument as a whole decimal number within [low, high].
+int64_t number(const char *text, int64_t low, int64_t high) {
+    char *end = nullptr;
+    long long value = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || value < low || value > high) usage();
+    return value;
+}
+
+SimSettings parse_options(int argc, char *argv[]) {
+    SimSettings settings;
+    int32_t c;
+    while ((c = libvel_getopt(argc, argv, kOptionString)) != -1) {
+        switch (c) {
+            case 'n':
+                settings.pages = number(libvel_optarg, 1, INT32_MAX);
+                break;
+            case 'l':
+                settings.links = number(libvel_optarg, 0, 1000);
+                break;
+            case 's':
+                settings.seed = static_cast<uint64_t>(number(libvel_optarg, 0, INT64_MAX));
+                break;
+            case 't':
+                settings.threads = number(libvel_optarg, 1, kMaxThreads);
+                break;
+            case 'c':
+                settings.crawls = number(libvel_optarg, 1, 1000);
+                break;
+            case 'k':
+                settings.keep_unfinished = true;
+                break;
+            case 'h':
+                settings.home = libvel_optarg;
+                break;
+            default:
+                usage();
+        }
+    }
+    return settings;
+}
+
+// A URL claimed for this crawl and waiting to be fetched.
+struct Pending {
+    uint64_t page;
+    int32_t depth;
+};
+
+// The crawl's frontier, shared by the workers. It ends when the page budget
+// is spent, or when it is empty and no worker can add to it.
+class Frontier {
+  public:
+    Frontier(int64_t budget, bool show_progress, int64_t crawl, int64_t crawls)
+        : budget_(budget), show_progress_(show_progress), crawl_(crawl), crawls_(crawls) {}
+
+    void add(const Pending &pending) {
+        std::lock_guard<std::mutex> hold(mu_);
+        queue_.push_back(pending);
+    }
+
+    // The next URL to fetch, counted against the budget; false when the
+    // crawl is over.
+    bool take(Pending *next) {
+        std::unique_lock<std::mutex> hold(mu_);
+        ready_.wait(hold, [&] { return !queue_.empty() || busy_ == 0 || taken_ >= budget_; });
+        if (queue_.empty() || taken_ >= budget_) {
+            ready_.notify_all();
+            return false;
+        }
+        *next = queue_.front();
+        queue_.pop_front();
+        ++busy_;
+        if (++taken_ % kProgressEvery == 0 && show_progress_) {
+            std::fprintf(stderr,
+                         "\rcrawlsim: crawl %" PRId64 "/%" PRId64 ", %" PRId64 " pages visited",
+                         crawl_, crawls_, taken_);
+        }
+        return true;
+    }
+
+    // Ends the fetch of a taken URL, queueing the links it claimed.
+    void done(const std::vector<Pending> &claimed) {
+        std::lock_guard<std::mutex> hold(mu_);
+        --busy_;
+        queue_.insert(queue_.end(), claimed.begin(), claimed.end());
+        ready_.notify_all();
+    }
+
+    int64_t visited() const { return taken_; }
+
+  private:
+    std::mutex mu_;
+    std::condition_variable ready_;
+    std::deque<Pending> queue_;
+    int busy_ = 0;
+    int64_t taken_ = 0;
+    const int64_t budget_;
+    const bool show_progress_;
+    const int64_t crawl_;
+    const int64_t crawls_;
+};
+
+struct FreeTable {
+    void operator()(velhashtable *table) const { velhashtable_free(table); }
+};
+
+// Stores what a fetch of the page found, as the crawler does after a fetch.
+void store_fetch(const std::string &url, const SimPage &found, const SimWeb &web) {
+    velhashtable *raw = nullptr;
+    if (velhashtable_create(kVurlLinkBuckets, &raw) != 0) std::exit(-1);
+    std::unique_ptr<velhashtable, FreeTable> links(raw);
+    for (uint64_t target : found.links) {
+        const std::string link = web.url(target);
+        velhashtable_insert(links.get(), link.c_str(), link.c_str());
+    }
+    const uint32_t visited = static_cast<uint32_t>(std::time(nullptr));
+    const uint32_t modified = found.age != 0 ? static_cast<uint32_t>(g_timestamp) - found.age : 0;
+    const uint32_t expires = visited + kExpiry;
+    visited_url_update_data(url.c_str(), found.server_status, 0, &visited, &modified, &expires,
+                            links.get(), found.md5.empty() ? nullptr : found.md5.c_str(),
+                            found.database);
+    if (found.server_status == 410) visited_url_clear_md5(url.c_str());
+    if (found.server_status == 301) visited_url_update_status(url.c_str(), kRedirected);
+}
+
+// One worker: fetches claimed URLs, claims the links it finds that this
+// crawl has not met yet, and stores the page, as the crawler does.
+void work(Frontier &frontier, const SimWeb &web, std::mutex &seen_mu,
+          std::unordered_set<uint64_t> &seen) {
+    Pending next;
+    while (frontier.take(&next)) {
+        const std::string url = web.url(next.page);
+        const SimPage found = web.fetch(next.page);
+        std::vector<Pending> claimed;
+        if (next.depth > 0) {
+            for (uint64_t target : found.links) {
+                const std::string link = web.url(target);
+                if (visited_url_get_status(link.c_str(), url.c_str(), 1, next.depth - 1) !=
+                    kVurlMetInThisCrawl) {
+                    claimed.push_back({target, next.depth - 1});
+                }
+            }
+        }
+        store_fetch(url, found, web);
+        {
+            std::lock_guard<std::mutex> hold(seen_mu);
+            seen.insert(next.page);
+        }
+        frontier.done(claimed);
+    }
+}
+
+// Waits until the clock has passed the last crawl's start, so that a new
+// crawl's stamp differs from the old one.
+void wait_past(int32_t start) {
+    while (std::time(nullptr) <= start) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+struct Totals {
+    int64_t visited = 0;
+    int64_t created = 0;
+};
+
+bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, Totals *totals,
+               std::unordered_set<uint64_t> *seen) {
+    if (visited_url_init(1) == 0) return false;
+    const int32_t first_id = g_vurl_meta.next_id;
+    const bool tty = isatty(STDERR_FILENO) != 0;
+    Frontier frontier(settings.pages, tty, crawl, settings.crawls);
+    for (uint64_t page : web.starting_points()) {
+        const std::string url = web.url(page);
+        if (visited_url_get_status(url.c_str(), nullptr, 1, kStartDepth) != kVurlMetInThisCrawl) {
+            frontier.add({page, kStartDepth});
+        }
+    }
+
+    std::mutex seen_mu;
+    std::vector<std::thread> workers;
+    for (int64_t i = 0; i < settings.threads; ++i) {
+        workers.emplace_back(work, std::ref(frontier), std::cref(web), std::ref(seen_mu),
+                             std::ref(*seen));
+    }
+    for (std::thread &worker : workers) worker.join();
+    if (tty && frontier.visited() >= kProgressEvery) std::fputc('\n', stderr);
+
+    totals->visited += frontier.visited();
+    totals->created += g_vurl_meta.next_id - first_id;
+    const bool finished = !(settings.keep_unfinished && crawl == settings.crawls);
+    const int32_t started = g_timestamp;
+    // A finished crawl clears its start in the metadata as it shuts down.
+    tool_set_erase_status(finished ? 1 : 0);
+    visited_url_shutdown(1);
+    tool_set_erase_status(0);
+    if (crawl < settings.crawls) wait_past(started);
+    return true;
+}
+
+void report(const SimSettings &settings, const SimWeb &web, const Totals &totals,
+            const std::unordered_set<uint64_t> &seen, double seconds) {
+    int64_t with_digest = 0, with_modified = 0, with_links = 0, links = 0;
+    for (uint64_t page : seen) {
+        const SimPage found = web.fetch(page);
+        if (found.server_status == 200) ++with_digest;
+        if (found.age != 0) ++with_modified;
+        if (!found.links.empty()) ++with_links;
+        links += static_cast<int64_t>(found.links.size());
+    }
+    std::printf("crawlsim: %" PRId64 " crawls, %" PRId64 " pages visited, %" PRId64
+                " records created in %.2f s (%.0f pages/s)\n",
+                settings.crawls, totals.visited, totals.created, seconds,
+                seconds > 0 ? static_cast<double>(totals.visited) / seconds : 0.0);
+    std::printf("crawlsim: %zu distinct pages visited: %" PRId64 " with digest, %" PRId64
+                " with last-modified, %" PRId64 " with links, %" PRId64 " links\n",
+                seen.size(), with_digest, with_modified, with_links, links);
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    const SimSettings settings = parse_options(argc, argv);
+    if (settings.home != nullptr) tool_set_state_path(settings.home);
+    const uint64_t universe = static_cast<uint64_t>(settings.pages) * 4 + 16;
+    const SimWeb web(universe, static_cast<uint32_t>(settings.links),
+                     static_cast<uint32_t>(universe / 200 + 1), settings.seed);
+
+    robot_db_init();
+    const auto start = std::chrono::steady_clock::now();
+    Totals totals;
+    std::unordered_set<uint64_t> seen;
+    for (int64_t crawl = 1; crawl <= settings.crawls; ++crawl) {
+        if (!run_crawl(settings, web, crawl, &totals, &seen)) {
+            std::fprintf(stderr, "crawlsim: cannot open the visited-URL database in %s\n",
+                         get_robot_db_path() != nullptr ? get_robot_db_path() : "robot");
+            return 1;
+        }
+    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    report(settings, web, totals, seen, elapsed.count());
+    return 0;
+}
