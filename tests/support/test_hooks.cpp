@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "robot/crawler_hooks.h"
+#include "robot/url_record.h"
 
 TestHooks &test_hooks() {
     static TestHooks hooks;
@@ -27,17 +28,33 @@ char *VEL_GetErrorString() {
     return strdup(test_hooks().error_text.c_str());
 }
 
-url_obj *create_url_obj(const char *, int32_t, int32_t, int32_t, int32_t, const char *,
-                        const char *, int32_t) {
-    std::abort();
+// A small real host object: key_digit in host_a, the host constant in host_b.
+url_obj *create_url_obj(const char *url, int32_t num_a, int32_t num_b, int32_t key_digit,
+                        int32_t num_c, const char *text_a, const char *text_b,
+                        int32_t host_constant) {
+    auto *obj = static_cast<url_obj *>(std::calloc(1, sizeof(url_obj)));
+    obj->url = strdup(url);
+    obj->num_a = num_a;
+    obj->num_b = num_b;
+    obj->host_a = key_digit;
+    obj->num_c = num_c;
+    obj->host_b = host_constant;
+    obj->text_a = text_a != nullptr ? strdup(text_a) : nullptr;
+    obj->text_b = text_b != nullptr ? strdup(text_b) : nullptr;
+    return obj;
 }
 
-char *create_url_obj_key(url_obj *) {
-    std::abort();
+char *create_url_obj_key(url_obj *obj) {
+    return strdup(obj->key != nullptr ? obj->key : "");
 }
 
-void destroy_url_obj(url_obj *) {
-    std::abort();
+void destroy_url_obj(url_obj *obj) {
+    if (obj == nullptr) return;
+    std::free(obj->url);
+    std::free(obj->text_a);
+    std::free(obj->key);
+    std::free(obj->text_b);
+    std::free(obj);
 }
 
 char *_vel_normalize_url(const char *url) {
