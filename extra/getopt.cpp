@@ -10,19 +10,18 @@ char *libvel_optarg = nullptr;
 
 namespace {
 
-// The empty string the scan position rests on between elements.
-char kNoElement[] = "";
-
-// Next character to examine inside the current element.
-char *scan_pos = kNoElement;
-
-bool at_element_end() {
-    return *scan_pos == '\0';
-}
-
-void leave_element() {
-    scan_pos = kNoElement;
-}
+// The scan's place inside an element: the vector, the index of the element
+// and the offset of its next option character; element -1 rests between
+// elements. The place is only ever used while the caller passes the same
+// vector and libvel_optind still names the element, so a scan abandoned in
+// the middle of an element does not carry into the next one, and nothing is
+// read from a vector that its owner may have freed.
+struct Place {
+    char *const *argv = nullptr;
+    int32_t element = -1;
+    size_t offset = 0;
+};
+Place place;
 
 const char *program_name(const char *path) {
     const char *slash = std::strrchr(path, '/');
@@ -33,63 +32,67 @@ void diagnose(char *const argv[], const char *what, int c) {
     if (libvel_opterr) std::fprintf(stderr, "%s: %s -- %c\n", program_name(argv[0]), what, c);
 }
 
-// Moves the scan position onto the next element's first option character.
-// Returns false when the options are over.
+// Moves the place onto the next element's first option character. Returns
+// false when the options are over.
 bool enter_element(int32_t argc, char *const argv[]) {
-    if (libvel_optind >= argc) {
-        leave_element();
+    place = {};
+    if (libvel_optind >= argc) return false;
+    const char *element = argv[libvel_optind];
+    if (element[0] != '-') return false;
+    if (element[1] == '-') {  // "--" ends the options and is consumed
+        ++libvel_optind;
         return false;
     }
-    scan_pos = argv[libvel_optind];
-    if (*scan_pos != '-') {
-        leave_element();
-        return false;
-    }
-    if (scan_pos[1] != '\0') {
-        ++scan_pos;
-        if (*scan_pos == '-') {  // "--" ends the options and is consumed
-            ++libvel_optind;
-            leave_element();
-            return false;
-        }
-    }
-    // A lone "-" keeps the position on its '-', which then is the option
+    // A lone "-" keeps the place on its '-', which then is the option
     // character: not an option letter, it ends the scan below.
+    place = {argv, libvel_optind, element[1] != '\0' ? size_t{1} : size_t{0}};
     return true;
+}
+
+// Passes to the next element once the current one has no characters left.
+void leave_if_done(char *const argv[]) {
+    if (argv[place.element][place.offset] != '\0') return;
+    ++libvel_optind;
+    place = {};
 }
 
 }  // namespace
 
 int32_t libvel_getopt(int32_t argc, char *const argv[], const char *optstring) {
-    if (at_element_end() && !enter_element(argc, argv)) return -1;
+    const bool inside = place.argv == argv && place.element == libvel_optind;
+    if (!inside && !enter_element(argc, argv)) return -1;
 
-    const int c = static_cast<signed char>(*scan_pos++);
+    char *element = argv[place.element];
+    const int c = static_cast<signed char>(element[place.offset++]);
     libvel_optopt = c;
 
     const char *letter = c == ':' ? nullptr : std::strchr(optstring, c);
     if (letter == nullptr) {
-        if (c == '-') return -1;
-        if (at_element_end()) ++libvel_optind;
+        if (c == '-') {
+            place = {};
+            return -1;
+        }
+        leave_if_done(argv);
         diagnose(argv, "illegal option", c);
         return '?';
     }
 
     if (letter[1] != ':') {
         libvel_optarg = nullptr;
-        if (at_element_end()) ++libvel_optind;
+        leave_if_done(argv);
         return c;
     }
 
-    if (!at_element_end()) {
-        libvel_optarg = scan_pos;
+    const size_t rest = place.offset;
+    place = {};
+    if (element[rest] != '\0') {
+        libvel_optarg = element + rest;
     } else if (++libvel_optind >= argc) {
-        leave_element();
         diagnose(argv, "option requires an argument", c);
         return '?';
     } else {
         libvel_optarg = argv[libvel_optind];
     }
-    leave_element();
     ++libvel_optind;
     return c;
 }

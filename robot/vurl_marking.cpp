@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "extra/malloc_ptr.h"
 #include "robot/coding.h"
 #include "robot/crawler_hooks.h"
 #include "robot/dbt.h"
@@ -28,10 +29,7 @@ struct FreeRecord {
 };
 using Record = std::unique_ptr<visited_url_obj, FreeRecord>;
 
-struct FreeText {
-    void operator()(char *text) const { std::free(text); }
-};
-using OwnedText = std::unique_ptr<char, FreeText>;
+using OwnedText = MallocPtr<char>;
 
 uint32_t stamp() {
     return static_cast<uint32_t>(g_timestamp);

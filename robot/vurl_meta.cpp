@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "extra/malloc_ptr.h"
 #include "log/log.h"
 #include "robot/coding.h"
 #include "robot/dbt.h"
@@ -38,15 +39,11 @@ int probe_record(DB *records, uint32_t id) {
     return records->get(records, nullptr, &key, &value, 0);
 }
 
-struct FreeStat {
-    void operator()(void *stat) const { std::free(stat); }
-};
-
 // The number of keys of the B-tree, or -1 when its statistics cannot be read.
 int64_t key_count(DB *db) {
     DB_BTREE_STAT *raw = nullptr;
     if (db->stat(db, nullptr, &raw, 0) != 0) return -1;
-    std::unique_ptr<DB_BTREE_STAT, FreeStat> stat(raw);
+    MallocPtr<DB_BTREE_STAT> stat(raw);
     return stat->bt_nkeys;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "extra/malloc_ptr.h"
 #include "log/log.h"
 #include "robot/coding.h"
 #include "robot/dbt.h"
@@ -171,10 +172,6 @@ size_t stored_size(const visited_url_obj *obj, int32_t links) {
            text_size(obj->database) + 8;
 }
 
-struct FreeBytes {
-    void operator()(uint8_t *bytes) const { std::free(bytes); }
-};
-
 // Everything but the link list and what follows it.
 bool write_head(ByteWriter &out, const visited_url_obj *obj) {
     bool ok = out.write_fixed32(obj->last_processed) && out.write_fixed32(obj->last_visited) &&
@@ -216,7 +213,7 @@ DBT *visited_url_obj2DBT(const visited_url_obj *obj) {
     // lies creates no records for its links.
     if (links < 0 || (obj->links != nullptr && count_links(obj->links) != links)) return nullptr;
     const size_t size = stored_size(obj, links);
-    std::unique_ptr<uint8_t, FreeBytes> bytes(static_cast<uint8_t *>(std::malloc(size)));
+    MallocPtr<uint8_t> bytes(static_cast<uint8_t *>(std::malloc(size)));
     if (bytes == nullptr) out_of_memory();
 
     ByteWriter out(bytes.get(), size);

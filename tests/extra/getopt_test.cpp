@@ -155,3 +155,31 @@ TEST(GetoptTest, ErrorReturnsLeaveOptargAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GetoptTest, ANewScanStartsAfreshWhereTheLastOneWasLeft) {
+    Scan first({"prog", "-vx"});
+    EXPECT_EQ(first.next(), 'v');  // left with 'x' unread
+    Scan second({"prog", "-l", "f"});
+    EXPECT_EQ(second.next(), 'l');
+    EXPECT_STREQ(libvel_optarg, "f");
+    EXPECT_EQ(second.next(), -1);
+    EXPECT_EQ(libvel_optind, 3);
+}
+
+// Each scan's vector is freed before the next scan starts, as a program's
+// own vectors may be; under AddressSanitizer a state pointing into one of
+// them would show.
+TEST(GetoptTest, FinishedScansKeepNothingOfTheirVector) {
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"prog", "-v"}, {"prog", "-"}, {"prog", "-x"}, {"prog", "-vl5"}}) {
+        Scan scan(args);
+        scan.all();
+    }
+    Scan last({"prog", "-v", "file"});
+    EXPECT_EQ(last.all(), (std::vector<int>{'v', -1}));
+    EXPECT_EQ(libvel_optind, 2);
+}
+
+}  // namespace

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/scoped_env.h"
+
 namespace {
 
 using Formatter = void (*)(time_t, char *, size_t);
@@ -28,21 +30,12 @@ TEST(TimeStringTest, BillionSecondsInTheGmtFormats) {
 }
 
 TEST(TimeStringTest, GmtFormatsIgnoreTheLocalZoneAndInformixUsesIt) {
-    const char *old = std::getenv("TZ");
-    const std::string saved = old ? old : "";
-    setenv("TZ", "EST5", 1);
-    tzset();
+    ScopedEnv env;
+    env.set("TZ", "EST5");
     EXPECT_EQ(format(vel_time2str, 0), "Thu, 01 Jan 1970 00:00:00 GMT");
     EXPECT_EQ(format(vel_time2informix, 0), "1969-12-31 19:00:00");
-    setenv("TZ", "GMT0", 1);
-    tzset();
+    env.set("TZ", "GMT0");
     EXPECT_EQ(format(vel_time2informix, 0), "1970-01-01 00:00:00");
-    if (old) {
-        setenv("TZ", saved.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
-    tzset();
 }
 
 TEST(TimeStringTest, EveryThirtyTwoBitTimeIsTwentyNineCharacters) {

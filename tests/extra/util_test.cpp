@@ -8,6 +8,7 @@
 #include "extra/dynbuf.h"
 #include "extra/files.h"
 #include "extra/uri.h"
+#include "support/scoped_env.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -58,10 +59,14 @@ TEST(Files, QueriesOfMissingPathsGiveTheirMarks) {
 
 TEST(Files, TempnamCreatesAFreshPrivateFileInTheTemporaryDirectory) {
     ScratchDir dir;
-    setenv("TMPDIR", dir.path().c_str(), 1);
-    char *first = vel_tempnam("velio-long-prefix");
-    char *second = vel_tempnam("velio-long-prefix");
-    unsetenv("TMPDIR");
+    char *first = nullptr;
+    char *second = nullptr;
+    {
+        ScopedEnv env;
+        env.set("TMPDIR", dir.path());
+        first = vel_tempnam("velio-long-prefix");
+        second = vel_tempnam("velio-long-prefix");
+    }
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     const std::string path = first;
