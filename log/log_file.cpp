@@ -99,7 +99,8 @@ bool split_path(const char *path, std::string *dir, std::string *base) {
 
 std::string generation_name(const char *path, int n) {
     std::string dir, base;
-    const std::string suffix = "." + std::to_string(n);
+    std::string suffix(1, '.');
+    suffix += std::to_string(n);
     if (!split_path(path, &dir, &base)) return base + suffix;
     return dir + "/" + base + suffix;
 }
