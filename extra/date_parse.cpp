@@ -24,6 +24,7 @@ constexpr Name kZones[] = {{"pst", -480}, {"pdt", -420}, {"mst", -420}, {"mdt", 
                            {"ast", -240}, {"nst", -210}, {"gmt", 0},    {"bst", 60},
                            {"met", 60},   {"eet", 120},  {"jst", 540}};
 constexpr int kGmt = 10;  // index of "gmt" in kZones
+static_assert(kZones[kGmt].value == 0 && kZones[kGmt].text[0] == 'g');
 constexpr int kUnset = -1;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }

@@ -50,8 +50,8 @@ bool enter_element(int32_t argc, char *const argv[]) {
 }
 
 // Passes to the next element once the current one has no characters left.
-void leave_if_done(char *const argv[]) {
-    if (argv[place.element][place.offset] != '\0') return;
+void leave_if_done() {
+    if (place.argv[place.element][place.offset] != '\0') return;
     ++libvel_optind;
     place = {};
 }
@@ -72,14 +72,14 @@ int32_t libvel_getopt(int32_t argc, char *const argv[], const char *optstring) {
             place = {};
             return -1;
         }
-        leave_if_done(argv);
+        leave_if_done();
         diagnose(argv, "illegal option", c);
         return '?';
     }
 
     if (letter[1] != ':') {
         libvel_optarg = nullptr;
-        leave_if_done(argv);
+        leave_if_done();
         return c;
     }
 

@@ -156,8 +156,6 @@ TEST(CloseAllFds, ClosesFromTheFirstUpTo255ExceptTheKeptOnes) {
 
 class ModuleLogInChild : public testing::Test {
   protected:
-    void TearDown() override { vellog_set_level(0); }
-
     // Runs body in a child whose module log is the scratch file.
     int run(const std::function<void()> &body) {
         const std::string log = dir_.file("module.log");

@@ -59,14 +59,10 @@ TEST(Files, QueriesOfMissingPathsGiveTheirMarks) {
 
 TEST(Files, TempnamCreatesAFreshPrivateFileInTheTemporaryDirectory) {
     ScratchDir dir;
-    char *first = nullptr;
-    char *second = nullptr;
-    {
-        ScopedEnv env;
-        env.set("TMPDIR", dir.path());
-        first = vel_tempnam("velio-long-prefix");
-        second = vel_tempnam("velio-long-prefix");
-    }
+    ScopedEnv env;
+    env.set("TMPDIR", dir.path());
+    char *first = vel_tempnam("velio-long-prefix");
+    char *second = vel_tempnam("velio-long-prefix");
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     const std::string path = first;
