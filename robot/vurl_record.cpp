@@ -32,108 +32,114 @@ char *copy_or_none(std::string_view text) {
     return copy;
 }
 
-// Reads the digest area and the URL; the reader must stand at the area.
-// digest, when given, receives the 32 characters of a digest that is not
-// cleared. Fails when either runs past the end.
-bool read_digest_and_url(ByteReader &in, char *digest, std::string_view *url) {
+// Reads the digest area; digest receives the 32 characters of one that is
+// stored and not cleared, else nothing.
+bool read_digest(ByteReader &in, std::string_view *digest) {
     std::optional<uint8_t> first = in.peek_byte();
     if (!first) return false;
     if (*first == 0) {
         in.read_byte();
-    } else {
-        std::optional<std::string_view> area = in.read_bytes(kDigestLength + 1);
-        if (!area) return false;
-        if (digest != nullptr && *first != '*') {
-            std::memcpy(digest, area->data(), kDigestLength);
-            digest[kDigestLength] = '\0';
-        }
+        return true;
     }
-    std::optional<std::string_view> text = in.read_cstring();
-    if (!text) return false;
-    *url = *text;
+    std::optional<std::string_view> area = in.read_bytes(kDigestLength + 1);
+    if (!area) return false;
+    if (*first != '*') *digest = area->substr(0, kDigestLength);
     return true;
 }
 
-// The URL of the record stored under id, malloc'd; null when there is no
-// such record, or it holds no readable URL.
-char *referenced_url(uint32_t id) {
-    if (vdb_url == nullptr || vdb_url->db == nullptr) return nullptr;
-    DB *records = vdb_url->db.get();
-    uint8_t id_bytes[4];
-    encode_fixed32(id_bytes, id);
-    DBT key = borrowed_dbt(id_bytes, sizeof id_bytes);
-    MallocDbt value;
-    if (records->get(records, nullptr, &key, value.get(), 0) != 0) return nullptr;
-    ByteReader in(value.data(), value.size());
-    std::string_view url;
-    if (!in.read_bytes(kFixedSize) || !read_digest_and_url(in, nullptr, &url)) return nullptr;
-    return copy_or_none(url);
+// The five words, the digest area and the URL.
+bool read_head(ByteReader &in, visited_url_fields *out) {
+    if (in.remaining() < kFixedSize) return false;
+    out->last_processed = *in.read_fixed32();
+    out->last_visited = *in.read_fixed32();
+    out->last_modified = *in.read_fixed32();
+    out->rd_expires = *in.read_fixed32();
+    out->progress_status = static_cast<int32_t>(*in.read_fixed32());
+    if (!read_digest(in, &out->md5)) return false;
+    std::optional<std::string_view> url = in.read_cstring();
+    if (!url) return false;
+    out->url = *url;
+    return true;
+}
+
+bool read_referer(ByteReader &in, visited_url_fields *out) {
+    std::optional<uint8_t> flag = in.read_byte();
+    if (!flag) return false;
+    if (*flag == 0) return true;
+    std::optional<uint32_t> id = in.read_fixed32();
+    if (!id) return false;
+    out->has_referer = true;
+    out->referer_id = *id;
+    return true;
+}
+
+// Reads link ids up to the end mark or the end of the value; ids points at
+// the reader's position.
+bool read_link_list(ByteReader &in, const uint8_t *ids, visited_url_fields *out) {
+    if (in.at_end()) return true;
+    out->has_link_list = true;
+    out->link_ids = ids;
+    while (!in.at_end()) {
+        std::optional<uint32_t> id = in.read_fixed32();
+        if (!id) return false;
+        if (*id == 0) break;
+        ++out->link_id_count;
+    }
+    return true;
+}
+
+// The database and the two last words, each part present only when the
+// value goes on.
+bool read_tail(ByteReader &in, visited_url_fields *out) {
+    if (in.at_end()) return true;
+    std::optional<std::string_view> database = in.read_cstring();
+    if (!database) return false;
+    out->database = *database;
+    if (in.remaining() == 8) {
+        out->depth_countdown = static_cast<int32_t>(*in.read_fixed32());
+        out->server_status = static_cast<int32_t>(*in.read_fixed32());
+    }
+    return in.at_end();
 }
 
 const char *text_or_empty(const char *text) {
     return text != nullptr ? text : "";
 }
 
-// Reads the referer part; the reader stands at its flag.
-bool read_referer(ByteReader &in, int resolve, visited_url_obj *obj) {
-    std::optional<uint8_t> flag = in.read_byte();
-    if (!flag) return false;
-    if (*flag == 0) return true;
-    std::optional<uint32_t> id = in.read_fixed32();
-    if (!id) return false;
-    if (resolve == 0) return true;
-    obj->referer = referenced_url(*id);
-    if (obj->referer == nullptr) {
-        vellog_write(0, 2, kSource, __LINE__,
-                     "Referer (id %d) not found in visited url database for url %s\n",
-                     static_cast<int32_t>(*id), text_or_empty(obj->url));
-    }
-    return true;
+visited_url_obj *new_record(const visited_url_fields &fields) {
+    auto *obj = static_cast<visited_url_obj *>(std::calloc(1, sizeof(visited_url_obj)));
+    if (obj == nullptr) out_of_memory();
+    obj->last_processed = fields.last_processed;
+    obj->last_visited = fields.last_visited;
+    obj->last_modified = fields.last_modified;
+    obj->rd_expires = fields.rd_expires;
+    obj->progress_status = fields.progress_status;
+    if (!fields.md5.empty()) std::memcpy(obj->md5, fields.md5.data(), kDigestLength);
+    obj->url = copy_or_none(fields.url);
+    obj->database = copy_or_none(fields.database);
+    obj->depth_countdown = fields.depth_countdown;
+    obj->server_status = fields.server_status;
+    return obj;
 }
 
-// Reads link ids up to the end mark or the end of the value.
-bool read_links(ByteReader &in, int resolve, visited_url_obj *obj) {
-    if (in.at_end()) return true;
-    if (resolve != 0 && velhashtable_create(kVurlLinkBuckets, &obj->links) != 0) {
-        out_of_memory();
+// Turns the stored referer and link ids into URLs.
+void resolve_ids(const visited_url_fields &fields, visited_url_obj *obj) {
+    if (fields.has_referer) {
+        obj->referer = visited_url_url_of_id(fields.referer_id);
+        if (obj->referer == nullptr) visited_url_log_missing_referer(fields.referer_id, obj->url);
     }
-    while (!in.at_end()) {
-        std::optional<uint32_t> id = in.read_fixed32();
-        if (!id) return false;
-        if (*id == 0) break;
-        if (resolve == 0) continue;
-        char *link = referenced_url(*id);
+    if (!fields.has_link_list) return;
+    if (velhashtable_create(kVurlLinkBuckets, &obj->links) != 0) out_of_memory();
+    for (size_t i = 0; i < fields.link_id_count; ++i) {
+        const uint32_t id = fields.link_id(i);
+        MallocPtr<char> link(visited_url_url_of_id(id));
         if (link == nullptr) {
-            vellog_write(0, 2, kSource, __LINE__,
-                         "Referenced URL (id %d) not found in visited url database for referer "
-                         "%s\n",
-                         static_cast<int32_t>(*id), text_or_empty(obj->url));
+            visited_url_log_missing_link(id, obj->url);
             continue;
         }
-        if (velhashtable_insert(obj->links, link, link) != 0) out_of_memory();
-        std::free(link);
+        if (velhashtable_insert(obj->links, link.get(), link.get()) != 0) out_of_memory();
         ++obj->link_count;
     }
-    return true;
-}
-
-// Reads everything after the five words; false when the value lies about
-// its own length.
-bool read_body(ByteReader &in, int resolve, visited_url_obj *obj) {
-    std::string_view url;
-    if (!read_digest_and_url(in, obj->md5, &url)) return false;
-    obj->url = copy_or_none(url);
-    if (!read_referer(in, resolve, obj) || !read_links(in, resolve, obj)) return false;
-    if (in.at_end()) return true;
-
-    std::optional<std::string_view> database = in.read_cstring();
-    if (!database) return false;
-    obj->database = copy_or_none(*database);
-    if (in.remaining() == 8) {
-        obj->depth_countdown = static_cast<int32_t>(*in.read_fixed32());
-        obj->server_status = static_cast<int32_t>(*in.read_fixed32());
-    }
-    return in.at_end();
 }
 
 // The id vid.db holds for url: the first 4 bytes of its value.
@@ -206,6 +212,51 @@ bool write_links(ByteWriter &out, const visited_url_obj *obj) {
 
 }  // namespace
 
+uint32_t visited_url_fields::link_id(size_t i) const {
+    return decode_fixed32(link_ids + 4 * i);
+}
+
+bool visited_url_parse(const void *data, size_t size, visited_url_fields *out) {
+    *out = visited_url_fields{};
+    ByteReader in(data, size);
+    if (!read_head(in, out) || !read_referer(in, out)) return false;
+    const uint8_t *ids = static_cast<const uint8_t *>(data) + in.position();
+    return read_link_list(in, ids, out) && read_tail(in, out);
+}
+
+bool visited_url_stored_url(const void *data, size_t size, std::string_view *url) {
+    visited_url_fields head;
+    ByteReader in(data, size);
+    if (!read_head(in, &head)) return false;
+    *url = head.url;
+    return true;
+}
+
+char *visited_url_url_of_id(uint32_t id) {
+    if (vdb_url == nullptr || vdb_url->db == nullptr) return nullptr;
+    DB *records = vdb_url->db.get();
+    uint8_t id_bytes[4];
+    encode_fixed32(id_bytes, id);
+    DBT key = borrowed_dbt(id_bytes, sizeof id_bytes);
+    MallocDbt value;
+    if (records->get(records, nullptr, &key, value.get(), 0) != 0) return nullptr;
+    std::string_view url;
+    if (!visited_url_stored_url(value.data(), value.size(), &url)) return nullptr;
+    return copy_or_none(url);
+}
+
+void visited_url_log_missing_referer(uint32_t id, const char *url) {
+    vellog_write(0, 2, kSource, __LINE__,
+                 "Referer (id %d) not found in visited url database for url %s\n",
+                 static_cast<int32_t>(id), text_or_empty(url));
+}
+
+void visited_url_log_missing_link(uint32_t id, const char *url) {
+    vellog_write(0, 2, kSource, __LINE__,
+                 "Referenced URL (id %d) not found in visited url database for referer %s\n",
+                 static_cast<int32_t>(id), text_or_empty(url));
+}
+
 DBT *visited_url_obj2DBT(const visited_url_obj *obj) {
     if (obj == nullptr) return nullptr;
     const int32_t links = obj->links != nullptr ? obj->link_count : 0;
@@ -232,20 +283,10 @@ DBT *visited_url_obj2DBT(const visited_url_obj *obj) {
 }
 
 visited_url_obj *DBT2visited_url_obj_V2(const DBT *dbt, int resolve) {
-    if (dbt == nullptr || dbt->size < kFixedSize) return nullptr;
-    auto *obj = static_cast<visited_url_obj *>(std::calloc(1, sizeof(visited_url_obj)));
-    if (obj == nullptr) out_of_memory();
-
-    ByteReader in(dbt->data, dbt->size);
-    obj->last_processed = *in.read_fixed32();
-    obj->last_visited = *in.read_fixed32();
-    obj->last_modified = *in.read_fixed32();
-    obj->rd_expires = *in.read_fixed32();
-    obj->progress_status = static_cast<int32_t>(*in.read_fixed32());
-    if (!read_body(in, resolve, obj)) {
-        free_visited_url_obj(obj, 1);
-        return nullptr;
-    }
+    visited_url_fields fields;
+    if (dbt == nullptr || !visited_url_parse(dbt->data, dbt->size, &fields)) return nullptr;
+    visited_url_obj *obj = new_record(fields);
+    if (resolve != 0) resolve_ids(fields, obj);
     return obj;
 }
 

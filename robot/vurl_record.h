@@ -25,7 +25,9 @@
 
 #include <db.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "adt/velhashtable.h"
 
@@ -46,6 +48,50 @@ struct visited_url_obj {
     int32_t depth_countdown;  // link levels that may still be followed from here
     int32_t server_status;    // server status of the last fetch
 };
+
+// A stored value read as it lies, before any id is turned into a URL. The
+// views point into the value, which the caller keeps.
+struct visited_url_fields {
+    uint32_t last_processed = 0;
+    uint32_t last_visited = 0;
+    uint32_t last_modified = 0;
+    uint32_t rd_expires = 0;
+    int32_t progress_status = 0;
+    std::string_view md5;  // the 32 stored characters; empty for none or a cleared digest
+    std::string_view url;  // without its zero byte; may be empty
+    bool has_referer = false;
+    uint32_t referer_id = 0;
+    bool has_link_list = false;         // a link list is stored, perhaps without ids
+    const uint8_t *link_ids = nullptr;  // link_id_count ids of 4 bytes, before the end mark
+    size_t link_id_count = 0;
+    std::string_view database;  // empty when absent
+    int32_t depth_countdown = 0;
+    int32_t server_status = 0;
+
+    // The id of the link at index i < link_id_count.
+    uint32_t link_id(size_t i) const;
+};
+
+// Reads the stored value of size bytes at data into *out. False when it does
+// not hold one of the stored forms (the cases DBT2visited_url_obj_V2 names);
+// *out is then unspecified. Nothing outside the value is read.
+bool visited_url_parse(const void *data, size_t size, visited_url_fields *out);
+
+// The URL of a stored value: what visited_url_parse would give, read from
+// the leading words, the digest area and the URL alone. False when those do
+// not fit in the value.
+bool visited_url_stored_url(const void *data, size_t size, std::string_view *url);
+
+// The URL of the record stored under id in url-visited.db (vdb_url's
+// handle), malloc'd; null when there is no such record, its URL cannot be
+// read, or it is empty. This is how the decoder resolves a referer or link
+// id. The caller holds the visited-URL lock where other threads use the files.
+char *visited_url_url_of_id(uint32_t id);
+
+// The lines the decoder writes to the module log when a referer id or a link
+// id of the record with the given URL (null: none) has no readable record.
+void visited_url_log_missing_referer(uint32_t id, const char *url);
+void visited_url_log_missing_link(uint32_t id, const char *url);
 
 // A new heap DBT holding obj's stored form in a new buffer (destroy_DBT
 // releases both), or null. The referer and every link are turned into ids
