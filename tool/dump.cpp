@@ -7,15 +7,18 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "extra/timestr.h"
 #include "robot/coding.h"
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
+#include "tool/entry_text.h"
 
 int g_show_details = 1;
 int64_t g_total_key_size = 0;
 int64_t g_total_data_size = 0;
+size_t g_url_table_budget = kDefaultUrlTableBudget;
 
 namespace {
 
@@ -37,18 +40,6 @@ void count_sizes(const DBT &key, const MallocDbt &value) {
     g_total_data_size += value.size();
 }
 
-// Ids are the record file's keys; a key of another size is named by its size.
-void report_skipped(const DBT &key) {
-    if (key.size == 4 && key.data != nullptr) {
-        std::fprintf(stderr, "crawlpeek: record %" PRIu32 " cannot be decoded, skipped\n",
-                     decode_fixed32(static_cast<const uint8_t *>(key.data)));
-    } else {
-        std::fprintf(stderr,
-                     "crawlpeek: a record with a %" PRIu32 "-byte key cannot be decoded, skipped\n",
-                     key.size);
-    }
-}
-
 // The decoded record, or null when the value holds none or no URL.
 OwnedRecord decode_record(const MallocDbt &value) {
     DBT stored = borrowed_dbt(value.data(), value.size());
@@ -57,46 +48,9 @@ OwnedRecord decode_record(const MallocDbt &value) {
     return obj;
 }
 
-// The time as text, or an empty text for 0.
-void time_text(uint32_t t, char (&buf)[kTimeTextSize]) {
-    buf[0] = '\0';
-    if (t != 0) vel_time2str(static_cast<time_t>(t), buf, kTimeTextSize);
-}
-
-void print_links(const visited_url_obj *obj, dump_counters *counters) {
-    if (obj->links == nullptr) return;
-    for (void *item = velhashtable_iterate(obj->links, nullptr, nullptr); item != nullptr;
-         item = velhashtable_iterate(obj->links, item, item)) {
-        const char *link = static_cast<const char *>(item);
-        std::printf("                  %s\n", link);
-        counters->total_links++;
-        counters->links_size += static_cast<int64_t>(std::strlen(link));
-    }
-}
-
-void print_details(const visited_url_obj *obj, dump_counters *counters) {
-    char last_processed[kTimeTextSize];
-    char last_visited[kTimeTextSize];
-    char last_modified[kTimeTextSize];
-    char rd_expires[kTimeTextSize];
-    time_text(obj->last_processed, last_processed);
-    time_text(obj->last_visited, last_visited);
-    time_text(obj->last_modified, last_modified);
-    time_text(obj->rd_expires, rd_expires);
-    std::printf(
-        "  referer:         %s\n  progress status: %d\n  server status:   %d\n"
-        "  depth countdown: %d\n  md5:             %s\n  database:        %s\n"
-        "  last_processed:  %s\n  last_visited:    %s\n  last_modified:   %s\n"
-        "  rd_expires:      %s\n  links:           %d\n",
-        obj->referer != nullptr ? obj->referer : "starting-point", obj->progress_status,
-        obj->server_status, obj->depth_countdown, obj->md5,
-        obj->database != nullptr ? obj->database : "", last_processed, last_visited, last_modified,
-        rd_expires, obj->link_count);
-    if (obj->link_count > 0) {
-        counters->with_links++;
-        print_links(obj, counters);
-    }
-    std::printf("\n");
+EntryPrinter &printer() {
+    static EntryPrinter the_printer;
+    return the_printer;
 }
 
 OwnedText copy_text(const char *text) {
@@ -115,7 +69,8 @@ const char *dump_visited_url_next(visited_url_obj **obj_out) {
         count_sizes(key, value);
         OwnedRecord obj = decode_record(value);
         if (obj == nullptr) {
-            report_skipped(key);
+            report_skipped_record(
+                std::string_view(static_cast<const char *>(key.data), key.data ? key.size : 0));
             continue;
         }
         *obj_out = obj.release();
@@ -139,19 +94,54 @@ const char *dump_visited_url_geturl(const char *url, visited_url_obj **obj_out) 
     return (*obj_out)->url;
 }
 
+void report_skipped_record(std::string_view key) {
+    // Ids are the record file's keys; a key of another size is named by its size.
+    if (key.size() == 4) {
+        std::fprintf(stderr, "crawlpeek: record %" PRIu32 " cannot be decoded, skipped\n",
+                     decode_fixed32(reinterpret_cast<const uint8_t *>(key.data())));
+    } else {
+        std::fprintf(stderr, "crawlpeek: a record with a %zu-byte key cannot be decoded, skipped\n",
+                     key.size());
+    }
+}
+
+bool is_last_process_time(std::string_view url) {
+    return url == kLastProcessTimeUrl;
+}
+
 void print_url(const visited_url_obj *obj, dump_counters *counters) {
-    counters->entries++;
-    if (obj->last_modified != 0) counters->with_last_modified++;
-    if (obj->md5[0] != '\0') counters->with_md5++;
-    std::printf("%s\n", obj->url);
-    if (g_show_details != 0) print_details(obj, counters);
+    std::vector<std::string_view> links;
+    if (obj->links != nullptr && obj->link_count > 0) {
+        for (void *item = velhashtable_iterate(obj->links, nullptr, nullptr); item != nullptr;
+             item = velhashtable_iterate(obj->links, item, item)) {
+            links.emplace_back(static_cast<const char *>(item));
+        }
+    }
+    entry_view entry;
+    entry.url = obj->url;
+    if (obj->referer != nullptr) entry.referer = obj->referer;
+    entry.progress_status = obj->progress_status;
+    entry.server_status = obj->server_status;
+    entry.depth_countdown = obj->depth_countdown;
+    entry.md5 = obj->md5;
+    entry.database = obj->database != nullptr ? obj->database : "";
+    entry.last_processed = obj->last_processed;
+    entry.last_visited = obj->last_visited;
+    entry.last_modified = obj->last_modified;
+    entry.rd_expires = obj->rd_expires;
+    entry.links = links;
+    printer().print(entry, g_show_details != 0, counters);
 }
 
 void dump_all_entries(dump_counters *counters) {
+    if (g_url_table_budget != 0) {
+        dump_all_entries_from_table(counters, g_url_table_budget);
+        return;
+    }
     visited_url_obj *raw = nullptr;
     while (const char *url = dump_visited_url_next(&raw)) {
         OwnedRecord obj(raw);
-        if (std::strcmp(url, kLastProcessTimeUrl) != 0) print_url(obj.get(), counters);
+        if (!is_last_process_time(url)) print_url(obj.get(), counters);
     }
 }
 

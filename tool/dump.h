@@ -6,7 +6,9 @@
 #ifndef CRAWLPEEK_TOOL_DUMP_H_
 #define CRAWLPEEK_TOOL_DUMP_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "robot/vurl_record.h"
 
@@ -26,6 +28,10 @@ extern int g_show_details;
 // Key and stored value bytes of every record read, printed or not.
 extern int64_t g_total_key_size;
 extern int64_t g_total_data_size;
+// Memory the whole dump may take for its table of URLs by id; 0 reads every
+// referer and link from the file as the record decoder does.
+extern size_t g_url_table_budget;
+inline constexpr size_t kDefaultUrlTableBudget = size_t{256} << 20;
 
 // The URL of the next record of url-visited.db with the decoded record in
 // *obj_out (the caller frees it), starting at the first record; null at the
@@ -44,7 +50,20 @@ const char *dump_visited_url_geturl(const char *url, visited_url_obj **obj_out);
 void print_url(const visited_url_obj *obj, dump_counters *counters);
 
 // Prints every record in the order of the file, all but "LastProcessTime".
+// With g_url_table_budget set, through dump_all_entries_from_table; the
+// output is the same either way.
 void dump_all_entries(dump_counters *counters);
+
+// The whole dump from one walk that learns every record's URL and a second
+// that prints, resolving ids from memory within budget_bytes.
+void dump_all_entries_from_table(dump_counters *counters, size_t budget_bytes);
+
+// Shared by both walks of the file.
+// The one line on standard error for a record that is skipped.
+void report_skipped_record(std::string_view key);
+// Whether url names the record of the crawl's last process time, which the
+// whole dump does not print.
+bool is_last_process_time(std::string_view url);
 
 // Prints url's record; with follow_referers, then its referer's, and so on
 // until a starting point, a referer without a record, or a URL already
