@@ -2,13 +2,13 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "extra/malloc_ptr.h"
 #include "extra/timestr.h"
 #include "robot/coding.h"
 #include "robot/dbt.h"
@@ -25,10 +25,7 @@ namespace {
 constexpr size_t kTimeTextSize = 256;
 constexpr char kLastProcessTimeUrl[] = "LastProcessTime";
 
-struct FreeChars {
-    void operator()(char *text) const { std::free(text); }
-};
-using OwnedText = std::unique_ptr<char, FreeChars>;
+using OwnedText = MallocPtr<char>;
 
 struct FreeRecord {
     void operator()(visited_url_obj *obj) const { free_visited_url_obj(obj, 1); }
