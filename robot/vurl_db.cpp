@@ -1,7 +1,10 @@
 #include "robot/vurl_db.h"
 
 #include <db.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -74,6 +77,31 @@ int visited_url_init(int create) {
     if (create == 0 || !new_crawl) return 1;
     g_vurl_meta.crawl_start = g_timestamp = static_cast<int32_t>(std::time(nullptr));
     return vurl_write_meta();
+}
+
+int visited_url_verify_records() {
+    const char *home = get_robot_db_path();
+    if (home == nullptr) return 1;
+    const std::string path = std::string(home) + "/url-visited.db";
+    if (access(path.c_str(), F_OK) != 0) return 1;
+    // The verifier itself can fail hard on a badly damaged file, so it runs
+    // in a child: anything but a clean exit 0 means damage.
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return 0;
+    if (child == 0) {
+        DB *db = nullptr;
+        if (db_create(&db, nullptr, 0) != 0) _exit(1);
+        db->set_errfile(db, stderr);
+        db->set_errpfx(db, "robot");
+        // The verifier releases the handle whatever it finds.
+        _exit(db->verify(db, path.c_str(), nullptr, nullptr, 0) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return 0;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
 }
 
 void visited_url_shutdown(int save_meta) {

@@ -27,4 +27,16 @@ int visited_url_init(int create);
 // releases the objects. Nothing when the database is not open.
 void visited_url_shutdown(int save_meta);
 
+// Checks url-visited.db of the database home page by page with Berkeley DB's
+// verifier, reading the file itself rather than the shared cache, before a
+// reader walks all of it: Berkeley DB's reads trust the pages they are given,
+// and a damaged page can make them read outside the file or go round in
+// circles. The verifier runs in a child process, which the caller's other
+// threads must allow. 1 when the file is sound or absent (the open reports an
+// absent file); 0 when it is damaged or the check could not run, with what
+// the verifier found on standard error.
+// Only for a file no other process is writing: the verifier takes no locks,
+// and a file being written can look damaged.
+int visited_url_verify_records();
+
 #endif  // CRAWLPEEK_ROBOT_VURL_DB_H_

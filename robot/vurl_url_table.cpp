@@ -7,7 +7,7 @@
 
 #include "adt/velhashtable.h"
 #include "extra/malloc_ptr.h"
-#include "robot/bulk_cursor.h"
+#include "robot/record_walk.h"
 #include "robot/coding.h"
 #include "robot/id_indirect.h"
 #include "robot/vurl_record.h"
@@ -40,7 +40,7 @@ void VisitedUrlTable::build(size_t budget_bytes) {
     urls_capacity_ = url_block_size(vdb_url->name, budget_bytes);
     urls_.reset(new char[urls_capacity_]);
 
-    BulkCursor walk(vdb_url);
+    RecordWalk walk(vdb_url);
     std::string_view key;
     std::string_view value;
     while (walk.next(&key, &value)) {

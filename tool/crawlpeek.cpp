@@ -58,6 +58,12 @@ int main(int argc, char *argv[]) {
 
     // A failed environment shows up as a database that does not open.
     robot_db_init();
+    // The whole dump reads every page; a damaged one must not be walked.
+    if (settings.url == nullptr && visited_url_verify_records() == 0) {
+        std::fprintf(stderr, "crawlpeek: url-visited.db is damaged; nothing is dumped\n");
+        rlog_write(0, 3, "crawlpeek", __LINE__, "Visited url database is damaged\n");
+        return 1;
+    }
     // 0: read only what is there; no file is created, no crawl start stamped.
     if (visited_url_init(0) == 0) {
         rlog_write(0, 3, "crawlpeek", __LINE__, "Failed to open visited url database\n");

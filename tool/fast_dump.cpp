@@ -7,11 +7,12 @@
 // of bucket hash(link) modulo its bucket count and is walked bucket by
 // bucket, so ordering the resolved links by bucket, stably, gives its order.
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "robot/bulk_cursor.h"
+#include "robot/record_walk.h"
 #include "robot/id_indirect.h"
 #include "robot/vurl_record.h"
 #include "robot/vurl_url_table.h"
@@ -103,8 +104,12 @@ void TableDump::print_record(std::string_view key, std::string_view value,
 void dump_all_entries_from_table(dump_counters *counters, size_t budget_bytes) {
     if (vdb_url == nullptr) return;
     TableDump dump(budget_bytes);
-    BulkCursor walk(vdb_url);
+    RecordWalk walk(vdb_url);
     std::string_view key;
     std::string_view value;
     while (walk.next(&key, &value)) dump.print_record(key, value, counters);
+    if (walk.error() != 0) {
+        std::fprintf(stderr, "crawlpeek: reading %s stopped: %s\n", vdb_url->name.c_str(),
+                     db_strerror(walk.error()));
+    }
 }

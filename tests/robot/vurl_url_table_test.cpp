@@ -9,8 +9,8 @@
 
 #include "adt/velhashtable.h"
 #include "extra/malloc_ptr.h"
-#include "robot/bulk_cursor.h"
 #include "robot/id_indirect.h"
+#include "robot/record_walk.h"
 #include "robot/robot_home.h"
 #include "robot/vurl_db.h"
 #include "robot/vurl_record.h"
@@ -97,14 +97,14 @@ TEST_F(VurlUrlTableTest, PastItsBudgetTheTableStopsAndReadsTheRestFromTheFile) {
     EXPECT_LT(part.covered_ids(), 40u);
 }
 
-TEST_F(VurlUrlTableTest, ABatchWalkReadsEveryRecordInKeyOrderWhateverItsSize) {
-    // Larger than the walk's smallest batch: the batch grows for it.
+TEST_F(VurlUrlTableTest, AWalkReadsEveryRecordInKeyOrderWhateverItsSize) {
+    // Larger than the walk's first buffer: the buffer grows for it.
     visited_url_shutdown(0);
     put(be32(30), StoredRecord::full("http://big/" + std::string(20000, 'b')).bytes());
     ASSERT_EQ(db_.write(robot_home()), "");
     ASSERT_EQ(visited_url_init(0), 1);
 
-    BulkCursor walk(vdb_url, 4096);
+    RecordWalk walk(vdb_url);
     std::map<std::string, std::string> seen;
     std::vector<std::string> order;
     std::string_view key;
@@ -113,19 +113,19 @@ TEST_F(VurlUrlTableTest, ABatchWalkReadsEveryRecordInKeyOrderWhateverItsSize) {
         order.emplace_back(key);
         seen.emplace(key, value);
     }
-    EXPECT_FALSE(walk.failed());
+    EXPECT_EQ(walk.error(), 0);
     EXPECT_EQ(seen, records_);
     std::vector<std::string> sorted;
     for (const auto &[k, v] : records_) sorted.push_back(k);
     EXPECT_EQ(order, sorted);
 }
 
-TEST(BulkCursor, AWalkOfNoOpenFileFailsAtOnce) {
-    BulkCursor walk(nullptr);
+TEST(RecordWalk, AWalkOfNoOpenFileFailsAtOnce) {
+    RecordWalk walk(nullptr);
     std::string_view key;
     std::string_view value;
     EXPECT_FALSE(walk.next(&key, &value));
-    EXPECT_TRUE(walk.failed());
+    EXPECT_NE(walk.error(), 0);
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ SampleDb awkward_db(const std::string &long_url) {
 }
 
 TEST_F(CrawlpeekTableTest, EveryStoredFormAndUnresolvedIdDumpsAsTheFileReadsIt) {
-    // Longer than the walk's batch, so that the batch has to grow for it.
+    // Longer than the walk's first buffer, so that the buffer has to grow for it.
     const std::string long_url = "http://long/" + std::string(1500000, 'x');
     ASSERT_EQ(awkward_db(long_url).write(dir_.file("robot")), "");
     ProcessResult literal = expect_same_dump_for_every_budget();

@@ -1,0 +1,43 @@
+// A walk of a storage object's whole file, front to back.
+//
+// The walk has a cursor of its own and reads each record into two buffers it
+// owns and reuses, so reading a file costs no allocation per record. It does
+// not touch the object's own cursor, and takes no lock: callers serialise the
+// object as for its slots.
+//
+// Records are read one at a time rather than in Berkeley DB's multi-record
+// batches: the batch copy trusts the page's item offsets, and on a damaged
+// page it reads outside the file instead of reporting the damage.
+#ifndef CRAWLPEEK_ROBOT_RECORD_WALK_H_
+#define CRAWLPEEK_ROBOT_RECORD_WALK_H_
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "robot/storage_object.h"
+
+class RecordWalk {
+  public:
+    // A walk from the first record of obj's file, which must stay open while
+    // the walk is used. A null or closed object gives a walk that has failed.
+    explicit RecordWalk(storage_object *obj);
+    RecordWalk(const RecordWalk &) = delete;
+    RecordWalk &operator=(const RecordWalk &) = delete;
+
+    // The next record in key order. Its bytes stay valid until the next call.
+    // False at the end of the file and on a read error.
+    bool next(std::string_view *key, std::string_view *value);
+
+    // Berkeley DB's code for the error that stopped the walk; 0 while none did.
+    int error() const { return error_; }
+
+  private:
+    std::unique_ptr<DBC, storage::CloseCursor> cursor_;
+    std::vector<char> key_buffer_;
+    std::vector<char> value_buffer_;
+    bool at_end_ = false;
+    int error_ = 0;
+};
+
+#endif  // CRAWLPEEK_ROBOT_RECORD_WALK_H_
