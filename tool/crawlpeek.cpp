@@ -60,8 +60,10 @@ int main(int argc, char *argv[]) {
     robot_db_init();
     // The whole dump reads every page; a damaged one must not be walked.
     if (settings.url == nullptr && visited_url_verify_records() == 0) {
-        std::fprintf(stderr, "crawlpeek: url-visited.db is damaged; nothing is dumped\n");
-        rlog_write(0, 3, "crawlpeek", __LINE__, "Visited url database is damaged\n");
+        std::fprintf(stderr,
+                     "crawlpeek: url-visited.db does not pass verification: it is damaged, or a "
+                     "crawler is writing it; nothing is dumped\n");
+        rlog_write(0, 3, "crawlpeek", __LINE__, "Visited url database does not pass verification\n");
         return 1;
     }
     // 0: read only what is there; no file is created, no crawl start stamped.
