@@ -40,15 +40,19 @@ class TableDump {
 
 void TableDump::resolve(const visited_url_fields &fields) {
     table_.forget_reads();
-    url_.assign(fields.url);
-    const char *url = fields.url.empty() ? nullptr : url_.c_str();
+    // The URL as a C string is needed only for a log line, which is rare.
+    auto url = [&]() -> const char * {
+        if (fields.url.empty()) return nullptr;
+        url_.assign(fields.url);
+        return url_.c_str();
+    };
     entry_.referer.reset();
     resolved_url found;
     if (fields.has_referer) {
         if (table_.find(fields.referer_id, &found)) {
             entry_.referer = found.url;
         } else {
-            visited_url_log_missing_referer(fields.referer_id, url);
+            visited_url_log_missing_referer(fields.referer_id, url());
         }
     }
     found_.clear();
@@ -57,7 +61,7 @@ void TableDump::resolve(const visited_url_fields &fields) {
         if (table_.find(id, &found)) {
             found_.push_back(found);
         } else {
-            visited_url_log_missing_link(id, url);
+            visited_url_log_missing_link(id, url());
         }
     }
     std::stable_sort(found_.begin(), found_.end(),

@@ -53,27 +53,13 @@ bool is_frame_line(const std::string &line) {
     return false;
 }
 
-// A Berkeley DB file of the hash kind with one record.
-bool write_hash_file(const std::string &path) {
+// Stores one record in the Berkeley DB file at path, of the given kind,
+// opened with flags.
+bool put_value(const std::string &path, DBTYPE type, uint32_t flags,
+               const std::string &key_bytes, const std::string &bytes) {
     DB *db = nullptr;
     if (db_create(&db, nullptr, 0) != 0) return false;
-    bool ok = db->open(db, nullptr, path.c_str(), nullptr, DB_HASH, DB_CREATE, 0644) == 0;
-    char key_text[] = "http://a/";
-    char value_text[] = "not a record";
-    DBT key{}, value{};
-    key.data = key_text;
-    key.size = sizeof key_text;
-    value.data = value_text;
-    value.size = sizeof value_text;
-    ok = ok && db->put(db, nullptr, &key, &value, 0) == 0;
-    return db->close(db, 0) == 0 && ok;
-}
-
-// Replaces the value of one key of a B-tree file.
-bool put_value(const std::string &path, const std::string &key_bytes, const std::string &bytes) {
-    DB *db = nullptr;
-    if (db_create(&db, nullptr, 0) != 0) return false;
-    bool ok = db->open(db, nullptr, path.c_str(), nullptr, DB_BTREE, 0, 0) == 0;
+    bool ok = db->open(db, nullptr, path.c_str(), nullptr, type, flags, 0644) == 0;
     DBT key{}, value{};
     key.data = const_cast<char *>(key_bytes.data());
     key.size = static_cast<uint32_t>(key_bytes.size());
@@ -197,7 +183,8 @@ TEST_F(CrawlpeekDamageTest, RandomBytesOverPagesOfTheRecordFileAreReportedNotTru
 
 TEST_F(CrawlpeekDamageTest, ARecordFileOfAnotherKindIsRefused) {
     fs::remove(file(kRecordFile));
-    ASSERT_TRUE(write_hash_file(file(kRecordFile)));
+    ASSERT_TRUE(put_value(file(kRecordFile), DB_HASH, DB_CREATE, std::string("http://a/", 10),
+                          "not a record"));
     expect_safe_run("a hash file");
     ASSERT_TRUE(write_file(file(kRecordFile), "http://a/ 1\nhttp://b/ 2\n"));
     expect_safe_run("a text file");
@@ -209,7 +196,8 @@ TEST_F(CrawlpeekDamageTest, AMissingEmptyOrShortIdFileIsReported) {
     ASSERT_TRUE(write_file(file(kIdFile), ""));
     expect_safe_run("vid.db empty");
     restore();
-    ASSERT_TRUE(put_value(file(kIdFile), std::string("VURL_META_DATA", 15), "short"));
+    ASSERT_TRUE(
+        put_value(file(kIdFile), DB_BTREE, 0, std::string("VURL_META_DATA", 15), "short"));
     expect_safe_run("metadata of 5 bytes");
 }
 
