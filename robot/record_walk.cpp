@@ -1,5 +1,6 @@
 #include "robot/record_walk.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -30,28 +31,50 @@ RecordWalk::RecordWalk(storage_object *obj)
     cursor_.reset(cursor);
 }
 
-bool RecordWalk::next(std::string_view *key, std::string_view *value) {
-    if (at_end_ || error_ != 0) return false;
+int RecordWalk::read(uint32_t flag) {
     for (;;) {
         DBT k = user_memory(key_buffer_);
         DBT v = user_memory(value_buffer_);
-        const int ret = cursor_->get(cursor_.get(), &k, &v, DB_NEXT);
+        if (flag == DB_SET_RANGE) k.size = static_cast<uint32_t>(last_key_.size());
+        const int ret = cursor_->get(cursor_.get(), &k, &v, flag);
         if (ret == DB_BUFFER_SMALL) {
             // The cursor has not moved; the sizes say what the record needs.
             if (k.size > key_buffer_.size()) key_buffer_.resize(k.size);
             if (v.size > value_buffer_.size()) value_buffer_.resize(v.size);
             continue;
         }
-        if (ret == DB_NOTFOUND) {
-            at_end_ = true;
-            return false;
-        }
-        if (ret != 0) {
-            error_ = ret;
-            return false;
-        }
-        *key = std::string_view(key_buffer_.data(), k.size);
-        *value = std::string_view(value_buffer_.data(), v.size);
-        return true;
+        key_size_ = k.size;
+        value_size_ = v.size;
+        return ret;
     }
+}
+
+bool RecordWalk::after_last() const {
+    if (!started_) return true;
+    const std::string_view key(key_buffer_.data(), key_size_);
+    return key > std::string_view(last_key_.data(), last_key_.size());
+}
+
+bool RecordWalk::next(std::string_view *key, std::string_view *value) {
+    if (at_end_ || error_ != 0) return false;
+    int ret = read(DB_NEXT);
+    if (ret == 0 && !after_last()) {
+        std::copy(last_key_.begin(), last_key_.end(), key_buffer_.begin());
+        ret = read(DB_SET_RANGE);
+        if (ret == 0 && !after_last()) ret = read(DB_NEXT);
+        if (ret == 0 && !after_last()) ret = DB_VERIFY_BAD;
+    }
+    if (ret == DB_NOTFOUND) {
+        at_end_ = true;
+        return false;
+    }
+    if (ret != 0) {
+        error_ = ret;
+        return false;
+    }
+    last_key_.assign(key_buffer_.begin(), key_buffer_.begin() + key_size_);
+    started_ = true;
+    *key = std::string_view(key_buffer_.data(), key_size_);
+    *value = std::string_view(value_buffer_.data(), value_size_);
+    return true;
 }

@@ -8,6 +8,13 @@
 // Records are read one at a time rather than in Berkeley DB's multi-record
 // batches: the batch copy trusts the page's item offsets, and on a damaged
 // page it reads outside the file instead of reporting the damage.
+//
+// Keys come in strictly ascending byte order, each record once. A file that
+// another process writes meanwhile can move records under the cursor (the
+// environment has no locks to stop it); when the cursor then gives a key not
+// above the last one, the walk finds its place again by a search for the
+// first key above it. A file whose search cannot get past a key ends the
+// walk with DB_VERIFY_BAD, so a cycle among damaged pages does not loop.
 #ifndef CRAWLPEEK_ROBOT_RECORD_WALK_H_
 #define CRAWLPEEK_ROBOT_RECORD_WALK_H_
 
@@ -33,9 +40,19 @@ class RecordWalk {
     int error() const { return error_; }
 
   private:
+    // Reads the record at the cursor after moving it by flag (DB_NEXT, or
+    // DB_SET_RANGE from the key in the key buffer); Berkeley DB's result.
+    int read(uint32_t flag);
+    // Whether the record read last comes after the one returned before.
+    bool after_last() const;
+
     std::unique_ptr<DBC, storage::CloseCursor> cursor_;
     std::vector<char> key_buffer_;
     std::vector<char> value_buffer_;
+    uint32_t key_size_ = 0;
+    uint32_t value_size_ = 0;
+    std::vector<char> last_key_;
+    bool started_ = false;
     bool at_end_ = false;
     int error_ = 0;
 };

@@ -9,11 +9,13 @@
 #include <ctime>
 #include <string>
 
+#include "log/objlog.h"
 #include "robot/crawler_hooks.h"
 #include "robot/id_indirect.h"
 #include "robot/robot_db_env.h"
 #include "robot/vurl_marking.h"
 #include "robot/vurl_meta.h"
+#include "robot/vurl_writer_lock.h"
 
 int32_t g_timestamp = 0;
 int32_t g_mode_iterating = 0;
@@ -72,11 +74,23 @@ int visited_url_init(int create) {
     vurl_install_slots(vdb_url);
 
     if (!open_files(create != 0 ? DB_CREATE : 0)) return 0;
+    // Two writers would ruin the file: the environment has no locking.
+    if (create != 0 && vurl_writer_lock_take(vdb_url->name.c_str()) == 0) {
+        rlog_write(0, 3, "robot_db", __LINE__,
+                   "Visited url database is open for writing in another process\n");
+        return 0;
+    }
     bool new_crawl = false;
     if (!load_meta(create, &new_crawl)) return 0;
     if (create == 0 || !new_crawl) return 1;
     g_vurl_meta.crawl_start = g_timestamp = static_cast<int32_t>(std::time(nullptr));
     return vurl_write_meta();
+}
+
+int visited_url_is_being_written() {
+    const char *home = get_robot_db_path();
+    if (home == nullptr) return 0;
+    return vurl_writer_lock_held((std::string(home) + "/url-visited.db").c_str());
 }
 
 int visited_url_verify_records() {
@@ -105,6 +119,7 @@ int visited_url_verify_records() {
 }
 
 void visited_url_shutdown(int save_meta) {
+    vurl_writer_lock_release();
     if (vdb_url == nullptr) return;
     if (sys_get_erase_status() != 0) g_timestamp = g_vurl_meta.crawl_start = 0;
     if (save_meta != 0) vurl_write_meta();

@@ -16,8 +16,10 @@ extern int32_t g_timestamp;
 extern int32_t g_mode_iterating;
 
 // Opens both files (created when create is nonzero) and loads the metadata.
-// 1 when the database is open. 0 when a file cannot be opened (perror names
-// it on standard error), when the metadata cannot be read or checked, or when
+// A writer (create nonzero) marks url-visited.db as being written until
+// shutdown. 1 when the database is open. 0 when a file cannot be opened
+// (perror names it on standard error), when another process has it open for
+// writing (logged), when the metadata cannot be read or checked, or when
 // there is none and create is 0. A failed open leaves the objects for
 // visited_url_shutdown (or the next open) to release.
 int visited_url_init(int create);
@@ -26,6 +28,10 @@ int visited_url_init(int create);
 // cleared when the host's state is being erased), then closes both files and
 // releases the objects. Nothing when the database is not open.
 void visited_url_shutdown(int save_meta);
+
+// 1 when a process has the database of the database home open for writing;
+// 0 when none has, or there is no url-visited.db.
+int visited_url_is_being_written();
 
 // Checks url-visited.db of the database home page by page with Berkeley DB's
 // verifier, reading the file itself rather than the shared cache, before a

@@ -1,5 +1,10 @@
 // crawlpeek: prints the crawler's visited-URL database for its operator.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +41,76 @@ void read_url_table_budget() {
     g_url_table_budget = budget;
 }
 
+// Opens the database, prints what the settings ask for and closes it; the
+// process's exit status.
+int read_database(const RunSettings &settings) {
+    // A failed environment shows up as a database that does not open.
+    robot_db_init();
+    // The whole dump reads every page; a damaged one must not be walked. A
+    // file a crawler is writing fails verification without being damaged,
+    // and is walked as it is.
+    if (settings.url == nullptr) {
+        if (visited_url_is_being_written() != 0) {
+            std::fprintf(stderr,
+                         "crawlpeek: a crawler is writing url-visited.db; records it changes "
+                         "during the dump may be shown as they were, or not at all\n");
+        } else if (visited_url_verify_records() == 0) {
+            std::fprintf(stderr,
+                         "crawlpeek: url-visited.db does not pass verification: it is damaged; "
+                         "nothing is dumped\n");
+            rlog_write(0, 3, "crawlpeek", __LINE__,
+                       "Visited url database does not pass verification\n");
+            return 1;
+        }
+    }
+    // 0: read only what is there; no file is created, no crawl start stamped.
+    if (visited_url_init(0) == 0) {
+        rlog_write(0, 3, "crawlpeek", __LINE__, "Failed to open visited url database\n");
+    } else {
+        if (settings.show_summary) print_crawl_banner(g_timestamp);
+        dump_counters counters;
+        if (settings.url == nullptr) {
+            dump_all_entries(&counters);
+        } else {
+            dump_entry(settings.url, settings.follow_referers, &counters);
+        }
+        if (settings.show_summary) print_summary(counters);
+    }
+    // 0: the metadata is not written back.
+    visited_url_shutdown(0);
+    return 0;
+}
+
+// Reads the database in a child process and returns the status to exit with.
+// Berkeley DB trusts the pages it reads: a page a crawler changes under the
+// reader, or damage that verification cannot see, can bring the reader down
+// with a signal. The operator then gets a message and status 1, not a crash.
+int read_database_in_child(const RunSettings &settings) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return read_database(settings);
+    if (child == 0) std::exit(read_database(settings));
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return 1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    const int signal_number = WTERMSIG(status);
+    // A reader of the output that went away ends crawlpeek as it ended the
+    // child, as it would any program writing to it.
+    if (signal_number == SIGPIPE) {
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+    }
+    std::fprintf(stderr,
+                 "crawlpeek: reading the database ended with signal %d (%s); the output is "
+                 "cut short\n",
+                 signal_number, strsignal(signal_number));
+    rlog_write(0, 3, "crawlpeek", __LINE__, "Reading the database ended with signal %d\n",
+               signal_number);
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[]) {
@@ -56,30 +131,5 @@ int main(int argc, char *argv[]) {
     g_show_details = settings.show_details ? 1 : 0;
     read_url_table_budget();
 
-    // A failed environment shows up as a database that does not open.
-    robot_db_init();
-    // The whole dump reads every page; a damaged one must not be walked.
-    if (settings.url == nullptr && visited_url_verify_records() == 0) {
-        std::fprintf(stderr,
-                     "crawlpeek: url-visited.db does not pass verification: it is damaged, or a "
-                     "crawler is writing it; nothing is dumped\n");
-        rlog_write(0, 3, "crawlpeek", __LINE__, "Visited url database does not pass verification\n");
-        return 1;
-    }
-    // 0: read only what is there; no file is created, no crawl start stamped.
-    if (visited_url_init(0) == 0) {
-        rlog_write(0, 3, "crawlpeek", __LINE__, "Failed to open visited url database\n");
-    } else {
-        if (settings.show_summary) print_crawl_banner(g_timestamp);
-        dump_counters counters;
-        if (settings.url == nullptr) {
-            dump_all_entries(&counters);
-        } else {
-            dump_entry(settings.url, settings.follow_referers, &counters);
-        }
-        if (settings.show_summary) print_summary(counters);
-    }
-    // 0: the metadata is not written back.
-    visited_url_shutdown(0);
-    return 0;
+    return read_database_in_child(settings);
 }

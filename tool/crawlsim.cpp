@@ -3,6 +3,9 @@
 // crawlpeek has a realistic database to read.
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
+
 #include <chrono>
 #include <cinttypes>
 #include <condition_variable>
@@ -10,6 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,8 +22,11 @@
 
 #include "adt/velhashtable.h"
 #include "extra/getopt.h"
+#include "log/log.h"
+#include "log/objlog.h"
 #include "robot/robot_db_env.h"
 #include "robot/vurl_db.h"
+#include "robot/vurl_marking.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_ops.h"
 #include "robot/vurl_record.h"
@@ -28,12 +35,23 @@
 
 namespace {
 
-constexpr char kOptionString[] = "n:l:s:t:c:kh:";
+constexpr char kOptionString[] = "n:l:s:t:c:kh:d:u:pr:";
 constexpr int32_t kStartDepth = 16;
 constexpr int32_t kRedirected = 3;  // progress status of a page that moved
 constexpr uint32_t kExpiry = 86400;
 constexpr int64_t kProgressEvery = 256;
 constexpr int kMaxThreads = 64;
+constexpr char kRobotLog[] = "logs/crawlsim.log";
+constexpr char kModuleLog[] = "logs/crawlsim-module.log";
+
+// Set by SIGINT and SIGTERM: the crawl takes no new page, and ends as a crawl
+// whose budget is spent.
+std::atomic<bool> g_stop_requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void request_stop(int) {
+    g_stop_requested = true;
+}
 
 struct SimSettings {
     int64_t pages = 1000;
@@ -43,12 +61,16 @@ struct SimSettings {
     int64_t crawls = 1;
     bool keep_unfinished = false;
     const char *home = nullptr;
+    int64_t fetch_ms = 0;             // how long each fetch takes
+    const char *urls_file = nullptr;  // where the visited URLs are written
+    bool run_passes = false;          // the marking passes after the crawls
+    int64_t log_rotate_bytes = 0;     // > 0: every visit is logged
 };
 
 [[noreturn]] void usage() {
     std::fputs(
         "Usage: crawlsim [-n pages] [-l links_per_page] [-s seed] [-t threads] [-c crawls] "
-        "[-k] [-h robot_dir]\n",
+        "[-k] [-h robot_dir] [-d fetch_ms] [-u urls_file] [-p] [-r log_rotate_bytes]\n",
         stderr);
     std::exit(1);
 }
@@ -87,6 +109,18 @@ SimSettings parse_options(int argc, char *argv[]) {
             case 'h':
                 settings.home = libvel_optarg;
                 break;
+            case 'd':
+                settings.fetch_ms = number(libvel_optarg, 0, 60000);
+                break;
+            case 'u':
+                settings.urls_file = libvel_optarg;
+                break;
+            case 'p':
+                settings.run_passes = true;
+                break;
+            case 'r':
+                settings.log_rotate_bytes = number(libvel_optarg, 1, INT32_MAX);
+                break;
             default:
                 usage();
         }
@@ -116,8 +150,13 @@ class Frontier {
     // crawl is over.
     bool take(Pending *next) {
         std::unique_lock<std::mutex> hold(mu_);
-        ready_.wait(hold, [&] { return !queue_.empty() || busy_ == 0 || taken_ >= budget_; });
-        if (queue_.empty() || taken_ >= budget_) {
+        // A signal cannot notify the condition, so the wait looks at the stop
+        // request now and then.
+        const auto over = [&] { return taken_ >= budget_ || g_stop_requested; };
+        while (!ready_.wait_for(hold, std::chrono::milliseconds(100),
+                                [&] { return !queue_.empty() || busy_ == 0 || over(); })) {
+        }
+        if (queue_.empty() || over()) {
             ready_.notify_all();
             return false;
         }
@@ -177,13 +216,24 @@ void store_fetch(const std::string &url, const SimPage &found, const SimWeb &web
     if (found.server_status == 301) visited_url_update_status(url.c_str(), kRedirected);
 }
 
+// Writes the visit to both logs, as a crawler host reports its fetches.
+void log_visit(const std::string &url, const SimPage &found) {
+    rlog_write(1, 0, "crawlsim", __LINE__, "Fetched %s: status %d, %zu links\n", url.c_str(),
+               found.server_status, found.links.size());
+    vellog_write(1, 0, "crawlsim", __LINE__, "Stored %s in database %s\n", url.c_str(),
+                 found.database);
+}
+
 // One worker: fetches claimed URLs, claims the links it finds that this
 // crawl has not met yet, and stores the page, as the crawler does.
-void work(Frontier &frontier, const SimWeb &web, std::mutex &seen_mu,
+void work(Frontier &frontier, const SimWeb &web, const SimSettings &settings, std::mutex &seen_mu,
           std::unordered_set<uint64_t> &seen) {
     Pending next;
     while (frontier.take(&next)) {
         const std::string url = web.url(next.page);
+        if (settings.fetch_ms > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(settings.fetch_ms));
+        }
         const SimPage found = web.fetch(next.page);
         std::vector<Pending> claimed;
         if (next.depth > 0) {
@@ -196,6 +246,7 @@ void work(Frontier &frontier, const SimWeb &web, std::mutex &seen_mu,
             }
         }
         store_fetch(url, found, web);
+        if (settings.log_rotate_bytes > 0) log_visit(url, found);
         {
             std::lock_guard<std::mutex> hold(seen_mu);
             seen.insert(next.page);
@@ -231,15 +282,17 @@ bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, To
     std::mutex seen_mu;
     std::vector<std::thread> workers;
     for (int64_t i = 0; i < settings.threads; ++i) {
-        workers.emplace_back(work, std::ref(frontier), std::cref(web), std::ref(seen_mu),
-                             std::ref(*seen));
+        workers.emplace_back(work, std::ref(frontier), std::cref(web), std::cref(settings),
+                             std::ref(seen_mu), std::ref(*seen));
     }
     for (std::thread &worker : workers) worker.join();
     if (tty && frontier.visited() >= kProgressEvery) std::fputc('\n', stderr);
 
     totals->visited += frontier.visited();
     totals->created += g_vurl_meta.next_id - first_id;
-    const bool finished = !(settings.keep_unfinished && crawl == settings.crawls);
+    // The passes run in the last crawl, which they finish.
+    const bool finished =
+        !((settings.keep_unfinished || settings.run_passes) && crawl == settings.crawls);
     const int32_t started = g_timestamp;
     // A finished crawl clears its start in the metadata as it shuts down.
     tool_set_erase_status(finished ? 1 : 0);
@@ -247,6 +300,39 @@ bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, To
     tool_set_erase_status(0);
     if (crawl < settings.crawls) wait_past(started);
     return true;
+}
+
+// The passes a crawler host runs over the whole database at the end of a
+// crawl: the trees of start points the crawl left out are marked, then the
+// pages it did not reach are handed back, once for a new visit and, in a
+// later open, once for deletion. The crawl is finished after them unless it
+// is to be kept unfinished.
+bool run_passes(const SimSettings &settings) {
+    if (visited_url_init(1) == 0) return false;
+    const auto start = std::chrono::steady_clock::now();
+    ProcessDisabledStartPoint();
+    const int revisit = visited_url_scan_brokenlinks(0);
+    // The crawl stays unfinished, so the next open continues it.
+    visited_url_shutdown(1);
+    if (visited_url_init(1) == 0) return false;
+    const int removal = visited_url_scan_brokenlinks(1);
+    tool_set_erase_status(settings.keep_unfinished ? 0 : 1);
+    visited_url_shutdown(1);
+    tool_set_erase_status(0);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf(
+        "crawlsim: passes: start points marked, %d pages handed back for a new visit, "
+        "%d for deletion, in %.2f s\n",
+        revisit, removal, took.count());
+    return true;
+}
+
+// Writes the URL of every page visited, one a line.
+bool write_urls(const char *path, const SimWeb &web, const std::unordered_set<uint64_t> &seen) {
+    std::ofstream out(path);
+    for (uint64_t page : seen) out << web.url(page) << '\n';
+    out.close();
+    return static_cast<bool>(out);
 }
 
 void report(const SimSettings &settings, const SimWeb &web, const Totals &totals,
@@ -277,18 +363,33 @@ int main(int argc, char *argv[]) {
     const SimWeb web(universe, static_cast<uint32_t>(settings.links),
                      static_cast<uint32_t>(universe / 200 + 1), settings.seed);
 
+    if (settings.log_rotate_bytes > 0) {
+        const int32_t rotate = static_cast<int32_t>(settings.log_rotate_bytes);
+        robot_log_init(kRobotLog, 1, rotate);
+        vellog_set_rotate_size(rotate);
+        vellog_init(1, kModuleLog);
+    }
+    std::signal(SIGINT, request_stop);
+    std::signal(SIGTERM, request_stop);
+
     robot_db_init();
     const auto start = std::chrono::steady_clock::now();
     Totals totals;
     std::unordered_set<uint64_t> seen;
-    for (int64_t crawl = 1; crawl <= settings.crawls; ++crawl) {
-        if (!run_crawl(settings, web, crawl, &totals, &seen)) {
-            std::fprintf(stderr, "crawlsim: cannot open the visited-URL database in %s\n",
-                         get_robot_db_path() != nullptr ? get_robot_db_path() : "robot");
-            return 1;
-        }
+    const auto cannot_open = [] {
+        std::fprintf(stderr, "crawlsim: cannot open the visited-URL database in %s\n",
+                     get_robot_db_path() != nullptr ? get_robot_db_path() : "robot");
+        return 1;
+    };
+    for (int64_t crawl = 1; crawl <= settings.crawls && !g_stop_requested; ++crawl) {
+        if (!run_crawl(settings, web, crawl, &totals, &seen)) return cannot_open();
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     report(settings, web, totals, seen, elapsed.count());
+    if (settings.run_passes && !run_passes(settings)) return cannot_open();
+    if (settings.urls_file != nullptr && !write_urls(settings.urls_file, web, seen)) {
+        std::fprintf(stderr, "crawlsim: cannot write %s\n", settings.urls_file);
+        return 1;
+    }
     return 0;
 }

@@ -1,6 +1,9 @@
 #include "robot/vurl_db.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <string>
@@ -42,6 +45,30 @@ TEST_F(VisitedDbTest, AReaderNeedsBothFilesAndCreatesNothing) {
     visited_url_shutdown(0);
     EXPECT_FALSE(file_exists(file("url-visited.db")));
     EXPECT_FALSE(file_exists(file("vid.db")));
+}
+
+TEST_F(VisitedDbTest, AWriterMarksTheFileAndASecondWriterIsRefused) {
+    ASSERT_EQ(visited_url_init(1), 1);
+    EXPECT_EQ(visited_url_is_being_written(), 1);
+    visited_url_shutdown(1);
+    EXPECT_EQ(visited_url_is_being_written(), 0);
+    // A reader leaves no mark.
+    ASSERT_EQ(visited_url_init(0), 1);
+    EXPECT_EQ(visited_url_is_being_written(), 0);
+    visited_url_shutdown(0);
+
+    // Another crawler's mark: a lock on a descriptor of its own.
+    const int other = open(file("url-visited.db").c_str(), O_RDONLY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    EXPECT_EQ(visited_url_is_being_written(), 1);
+    EXPECT_EQ(visited_url_init(1), 0);
+    EXPECT_NE(robot_log_text().find("Visited url database is open for writing in another process"),
+              std::string::npos);
+    EXPECT_EQ(visited_url_init(0), 1);
+    visited_url_shutdown(0);
+    close(other);
+    EXPECT_EQ(visited_url_init(1), 1);
 }
 
 TEST_F(VisitedDbTest, AnUnreadableIdFileIsNamedInTheError) {

@@ -4,22 +4,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
-#include "support/scratch_dir.h"
-
-ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
-                          const std::string &cwd) {
-    ScratchDir capture;
-    const std::string out_path = capture.file("out");
-    const std::string err_path = capture.file("err");
-    ProcessResult result;
-    pid_t pid = fork();
-    if (pid < 0) return result;
-    if (pid == 0) {
+RunningProcess start_process(const std::string &program, const std::vector<std::string> &args,
+                             const std::string &cwd, int stdout_fd) {
+    RunningProcess process;
+    process.capture = std::make_unique<ScratchDir>();
+    const std::string out_path = process.capture->file("out");
+    const std::string err_path = process.capture->file("err");
+    process.pid = fork();
+    if (process.pid == 0) {
         int in = open("/dev/null", O_RDONLY);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out =
+            stdout_fd >= 0 ? stdout_fd : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || chdir(cwd.c_str()) != 0) _exit(127);
         dup2(in, 0);
@@ -32,11 +31,26 @@ ProcessResult run_process(const std::string &program, const std::vector<std::str
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    return process;
+}
+
+ProcessResult finish_process(RunningProcess *process) {
+    ProcessResult result;
+    if (process->pid < 0) return result;
     int wstatus = 0;
-    if (waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
-        result.status = WEXITSTATUS(wstatus);
-    }
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
+    pid_t waited;
+    do {
+        waited = waitpid(process->pid, &wstatus, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited == process->pid && WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+    process->pid = -1;
+    result.out = read_file(process->capture->file("out"));
+    result.err = read_file(process->capture->file("err"));
     return result;
+}
+
+ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
+                          const std::string &cwd) {
+    RunningProcess process = start_process(program, args, cwd);
+    return finish_process(&process);
 }

@@ -3,6 +3,7 @@
 // files as they were.
 #include <db.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,8 +56,8 @@ bool is_frame_line(const std::string &line) {
 
 // Stores one record in the Berkeley DB file at path, of the given kind,
 // opened with flags.
-bool put_value(const std::string &path, DBTYPE type, uint32_t flags,
-               const std::string &key_bytes, const std::string &bytes) {
+bool put_value(const std::string &path, DBTYPE type, uint32_t flags, const std::string &key_bytes,
+               const std::string &bytes) {
     DB *db = nullptr;
     if (db_create(&db, nullptr, 0) != 0) return false;
     bool ok = db->open(db, nullptr, path.c_str(), nullptr, type, flags, 0644) == 0;
@@ -75,8 +76,8 @@ class CrawlpeekDamageTest : public testing::Test {
     static void SetUpTestSuite() {
         pristine_ = new ScratchDir;
         fs::create_directory(pristine_->file("logs"));
-        ProcessResult sim = run_process(CRAWLSIM_BINARY, {"-n", "300", "-s", "5", "-t", "1"},
-                                        pristine_->path());
+        ProcessResult sim =
+            run_process(CRAWLSIM_BINARY, {"-n", "300", "-s", "5", "-t", "1"}, pristine_->path());
         ASSERT_EQ(sim.status, 0) << sim.err;
         good_dump_ = run_process(CRAWLPEEK_BINARY, {}, pristine_->path()).out;
         ASSERT_GT(good_dump_.size(), 10000u);
@@ -111,8 +112,12 @@ class CrawlpeekDamageTest : public testing::Test {
             fs::permissions(binary, fs::perms::owner_all | fs::perms::group_exec |
                                         fs::perms::others_exec | fs::perms::others_read |
                                         fs::perms::group_read);
-            args = {"--reuid=" + std::to_string(kNobody), "--regid=" + std::to_string(kNobody),
-                    "--clear-groups", "/usr/bin/timeout", "30", binary};
+            args = {"--reuid=" + std::to_string(kNobody),
+                    "--regid=" + std::to_string(kNobody),
+                    "--clear-groups",
+                    "/usr/bin/timeout",
+                    "30",
+                    binary};
             program = "/usr/bin/setpriv";
         }
         ProcessResult r = run_process(program, args, dir_.path());
@@ -120,8 +125,8 @@ class CrawlpeekDamageTest : public testing::Test {
         for (const auto &[url, lines] : entries_of(r.out)) {
             if (is_frame_line(url)) continue;
             auto good = good_entries_.find(url);
-            ASSERT_TRUE(good != good_entries_.end()) << "printed a URL no good record holds: "
-                                                     << url.substr(0, 200);
+            ASSERT_TRUE(good != good_entries_.end())
+                << "printed a URL no good record holds: " << url.substr(0, 200);
             const std::set<std::string> good_lines(good->second.begin(), good->second.end());
             for (const std::string &line : lines) {
                 EXPECT_TRUE(good_lines.count(line) != 0 || is_frame_line(line) ||
@@ -196,14 +201,13 @@ TEST_F(CrawlpeekDamageTest, AMissingEmptyOrShortIdFileIsReported) {
     ASSERT_TRUE(write_file(file(kIdFile), ""));
     expect_safe_run("vid.db empty");
     restore();
-    ASSERT_TRUE(
-        put_value(file(kIdFile), DB_BTREE, 0, std::string("VURL_META_DATA", 15), "short"));
+    ASSERT_TRUE(put_value(file(kIdFile), DB_BTREE, 0, std::string("VURL_META_DATA", 15), "short"));
     expect_safe_run("metadata of 5 bytes");
 }
 
 TEST_F(CrawlpeekDamageTest, AnUnreadableOrMisplacedRobotDirectoryIsReported) {
-    fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_exec |
-                                     fs::perms::others_exec);
+    fs::permissions(dir_.path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     fs::permissions(file("logs"), fs::perms::all);
     fs::permissions(file("robot"), fs::perms::none);
     expect_safe_run("robot unreadable", true);
@@ -225,6 +229,44 @@ TEST_F(CrawlpeekDamageTest, WithoutALogDirectoryTheDumpStillRuns) {
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out == good_dump_);
     EXPECT_NE(r.err.find("logs/crawlpeek.log"), std::string::npos) << r.err;
+}
+
+}  // namespace
+
+namespace {
+
+// The first child of the process pid, or -1.
+pid_t first_child(pid_t pid) {
+    const std::string children =
+        read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    return children.empty() ? -1 : static_cast<pid_t>(std::stol(children));
+}
+
+TEST_F(CrawlpeekDamageTest, AReaderBroughtDownBySignalEndsWithStatusOneAndSaysSo) {
+    // A pipe nobody reads holds the reading up once it is full, so the
+    // reader is still there to be found.
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    RunningProcess peek = start_process(CRAWLPEEK_BINARY, {}, dir_.path(), pipe_fds[1]);
+    close(pipe_fds[1]);
+    pid_t reader = -1;
+    for (int tries = 0; tries < 500 && reader < 0; ++tries) {
+        reader = first_child(peek.pid);
+        if (reader < 0) usleep(10000);
+    }
+    ASSERT_GT(reader, 0);
+    // Whatever the reader is doing, a signal that ends it ends the dump.
+    ASSERT_EQ(kill(reader, SIGKILL), 0);
+    ProcessResult r = finish_process(&peek);
+    close(pipe_fds[0]);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("crawlpeek: reading the database ended with signal 9 (Killed); the "
+                         "output is cut short\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(
+        read_file(file("logs/crawlpeek.log")).find("Reading the database ended with signal 9"),
+        std::string::npos);
 }
 
 }  // namespace

@@ -9,32 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "support/crawl_report.h"
 #include "support/run_process.h"
 #include "support/scratch_dir.h"
 
 namespace {
-
-// The numbers crawlsim reports, by name; empty when its report is not there.
-std::map<std::string, long> sim_counts(const std::string &out) {
-    long crawls, visited, created, distinct, digest, modified, with_links, links;
-    const int read = std::sscanf(out.c_str(),
-                                 "crawlsim: %ld crawls, %ld pages visited, %ld records created "
-                                 "in %*f s (%*f pages/s)\n"
-                                 "crawlsim: %ld distinct pages visited: %ld with digest, %ld with "
-                                 "last-modified, %ld with links, %ld links\n",
-                                 &crawls, &visited, &created, &distinct, &digest, &modified,
-                                 &with_links, &links);
-    if (read != 8) return {};
-    return {{"visited", visited},   {"created", created},       {"digest", digest},
-            {"modified", modified}, {"with links", with_links}, {"links", links}};
-}
-
-// The value of a summary line of crawlpeek, or -1.
-long summary_value(const std::string &out, const std::string &label) {
-    const size_t at = out.find("  " + label);
-    if (at == std::string::npos) return -1;
-    return std::stol(out.substr(out.find(": ", at) + 2));
-}
 
 // The URL and referer lines of a report: what stays the same from run to run.
 std::string structure(const std::string &report) {
@@ -67,7 +46,7 @@ TEST_F(CrawlsimTest, CrawlpeekReportsWhatCrawlsimWrote) {
         ProcessResult s = sim({"-n", "200", "-l", "6", "-s", "7", "-t", threads, "-h", home});
         ASSERT_EQ(s.status, 0) << s.err;
         std::map<std::string, long> wrote = sim_counts(s.out);
-        ASSERT_EQ(wrote.size(), 6u) << s.out;
+        ASSERT_EQ(wrote.size(), 7u) << s.out;
         EXPECT_EQ(wrote["visited"], 200);
 
         ProcessResult p = peek({"-h", home});
@@ -117,8 +96,39 @@ TEST_F(CrawlsimTest, ABadOptionPrintsTheUsage) {
         EXPECT_EQ(s.status, 1) << args[0];
         EXPECT_EQ(s.out, "");
         EXPECT_NE(s.err.find("Usage: crawlsim [-n pages] [-l links_per_page] [-s seed] "
-                             "[-t threads] [-c crawls] [-k] [-h robot_dir]\n"),
+                             "[-t threads] [-c crawls] [-k] [-h robot_dir] [-d fetch_ms] "
+                             "[-u urls_file] [-p] [-r log_rotate_bytes]\n"),
                   std::string::npos);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CrawlsimTest, TheSoakOptionsListTheUrlsRunThePassesAndRotateBothLogs) {
+    ProcessResult s =
+        sim({"-n", "300", "-c", "2", "-t", "4", "-p", "-u", "urls.txt", "-r", "4000"});
+    ASSERT_EQ(s.status, 0) << s.err;
+    const std::map<std::string, long> wrote = sim_counts(s.out);
+    ASSERT_EQ(wrote.size(), 7u) << s.out;
+    EXPECT_NE(s.out.find("crawlsim: passes: start points marked, "), std::string::npos) << s.out;
+
+    ProcessResult p = peek({});
+    ASSERT_EQ(p.status, 0);
+    // The passes finish the crawl they ran in.
+    EXPECT_NE(p.out.find("  Last crawl is completed\n"), std::string::npos);
+    EXPECT_EQ(summary_value(p.out, "Number of entries  "), wrote.at("created"));
+    std::istringstream urls(read_file(dir_.file("urls.txt")));
+    long listed = 0;
+    for (std::string url; std::getline(urls, url); ++listed) {
+        EXPECT_NE(p.out.find("\n" + url + "\n"), std::string::npos) << url;
+    }
+    EXPECT_EQ(listed, wrote.at("distinct"));
+
+    for (const char *log : {"logs/crawlsim.log", "logs/crawlsim-module.log"}) {
+        EXPECT_TRUE(file_exists(dir_.file(std::string(log) + ".9"))) << log;
+        EXPECT_NE(read_file(dir_.file(log)).find("http://"), std::string::npos) << log;
     }
 }
 
