@@ -43,8 +43,14 @@ void flush_write_behind(velio *v) {
     v->wlen = 0;
 }
 
+// Every write goes to the end of the file, wherever a read left the
+// descriptor.
+constexpr int kOpenFlags = O_RDWR | O_APPEND;
+
 // Opens the spill file for writing, naming a temporary one first when the
-// owner named none. False (reported) when it cannot.
+// owner named none. A spill starts the file afresh; a file that already holds
+// the content (its descriptor released) is reopened as it is. False
+// (reported) when it cannot.
 bool open_spill_file(velio *v) {
     if (v->fd >= 0) return true;
     if (v->filename == nullptr) {
@@ -55,7 +61,7 @@ bool open_spill_file(velio *v) {
         }
         v->is_temp = 1;
     }
-    v->fd = open(v->filename, O_CREAT | O_TRUNC | O_RDWR, 0666);
+    v->fd = open(v->filename, kOpenFlags | (in_memory(v) ? O_CREAT | O_TRUNC : 0), 0666);
     if (v->fd < 0) {
         vellog_write(1, kError, kSource, __LINE__, "velio_append: %s: %s\n", v->filename,
                      std::strerror(errno));
@@ -187,7 +193,7 @@ int32_t velio_copy(velio *v, void *dest, uint32_t n) {
         return static_cast<int32_t>(count);
     }
     if (v->fd < 0) {
-        v->fd = v->filename != nullptr ? open(v->filename, O_RDWR, 0666) : -1;
+        v->fd = v->filename != nullptr ? open(v->filename, kOpenFlags) : -1;
         if (v->fd < 0) return 0;
     }
     if (lseek(v->fd, static_cast<off_t>(v->readpos), SEEK_SET) < 0) return -1;

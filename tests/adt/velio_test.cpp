@@ -95,6 +95,25 @@ TEST(Velio, FileAppendsLargeAndSmallArriveInOrder) {
     EXPECT_EQ(read_all(v.get()), expected);
 }
 
+TEST(Velio, AppendsReachTheEndOfTheFileWhateverReadsAndReleasesCameBetween) {
+    Velio v = make(300);
+    v->increment = 64;
+    std::string expected(456, 'x');
+    for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<char>(i * 7);
+    ASSERT_EQ(append(v.get(), expected.substr(0, 200)), 200);
+    ASSERT_EQ(append(v.get(), expected.substr(200)), 256);  // spills; 256 wait
+    ASSERT_EQ(v->mode, kVelioFile);
+    // A read before the rewind moves the descriptor into the file.
+    char piece[22];
+    EXPECT_EQ(velio_copy(v.get(), piece, sizeof piece), 22);
+    EXPECT_EQ(read_all(v.get()), expected);
+
+    // A released descriptor is reopened with the content kept.
+    velio_releasefd(v.get());
+    ASSERT_EQ(append(v.get(), "tail"), 4);
+    EXPECT_EQ(read_all(v.get()), expected + "tail");
+}
+
 TEST(Velio, AClosedBufferRefusesAppendsAndReadsTheRestOnly) {
     Velio v = make();
     append(v.get(), "hello");
