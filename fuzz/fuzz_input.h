@@ -1,6 +1,9 @@
-// Reading a fuzzer's input as a sequence of small decisions.
+// Reading a fuzzer's input as a sequence of small decisions, and handing
+// bytes to Berkeley DB-style readers.
 #ifndef CRAWLPEEK_FUZZ_FUZZ_INPUT_H_
 #define CRAWLPEEK_FUZZ_FUZZ_INPUT_H_
+
+#include <db.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -43,5 +46,13 @@ class FuzzInput {
     size_t size_;
     size_t at_ = 0;
 };
+
+// A descriptor of size bytes at data, which the caller keeps.
+inline DBT dbt_over(const void *data, size_t size) {
+    DBT dbt{};
+    dbt.data = const_cast<void *>(data);
+    dbt.size = static_cast<uint32_t>(size);
+    return dbt;
+}
 
 #endif  // CRAWLPEEK_FUZZ_FUZZ_INPUT_H_

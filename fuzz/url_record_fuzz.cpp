@@ -13,13 +13,6 @@
 
 namespace {
 
-DBT dbt_of(std::string &bytes) {
-    DBT dbt{};
-    dbt.data = bytes.data();
-    dbt.size = static_cast<uint32_t>(bytes.size());
-    return dbt;
-}
-
 // A text that is absent and an empty one are stored alike.
 bool same_text(const char *a, const char *b) {
     return std::strcmp(a != nullptr ? a : "", b != nullptr ? b : "") == 0;
@@ -32,14 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Copies of exactly the given sizes, so that a read past either is seen.
     std::string key(input.bytes(input.byte()));
     std::string value(input.bytes(size));
-    DBT key_dbt = dbt_of(key);
-    DBT value_dbt = dbt_of(value);
+    const DBT key_dbt = dbt_over(key.data(), key.size());
+    const DBT value_dbt = dbt_over(value.data(), value.size());
     url_obj *obj = DBT2url_obj(&key_dbt, &value_dbt);
     if (obj == nullptr) return 0;
     DBT *stored = url_obj2DBT(obj);
     if (stored == nullptr) __builtin_trap();
     std::string again(static_cast<const char *>(stored->data), stored->size);
-    DBT again_dbt = dbt_of(again);
+    const DBT again_dbt = dbt_over(again.data(), again.size());
     url_obj *copy = DBT2url_obj(&key_dbt, &again_dbt);
     if (copy == nullptr || !same_text(copy->url, obj->url) || copy->num_a != obj->num_a ||
         copy->num_b != obj->num_b || copy->num_c != obj->num_c ||

@@ -5,12 +5,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "fuzz/fuzz_input.h"
 #include "robot/vurl_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    DBT dbt{};
-    dbt.data = const_cast<uint8_t *>(data);
-    dbt.size = static_cast<uint32_t>(size);
+    const DBT dbt = dbt_over(data, size);
     visited_url_obj *obj = DBT2visited_url_obj_V2(&dbt, 0);
     visited_url_fields fields;
     const bool parsed = visited_url_parse(data, size, &fields);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "adt/velhashtable.h"
+#include "fuzz/fuzz_input.h"
 #include "robot/robot_db_env.h"
 #include "robot/vurl_db.h"
 #include "robot/vurl_ops.h"
@@ -59,9 +60,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    DBT dbt{};
-    dbt.data = const_cast<uint8_t *>(data);
-    dbt.size = static_cast<uint32_t>(size);
+    const DBT dbt = dbt_over(data, size);
     visited_url_obj *obj = DBT2visited_url_obj_V2(&dbt, 1);
     visited_url_fields fields;
     if (visited_url_parse(data, size, &fields) != (obj != nullptr)) __builtin_trap();
