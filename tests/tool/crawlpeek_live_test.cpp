@@ -127,10 +127,10 @@ std::vector<std::vector<std::string>> entries_of(const std::string &text) {
 TEST(CrawlpeekLiveTest, DumpsWhileACrawlerWritesPrintWholeRecordsAndLeaveTheFilesSound) {
     ScratchDir dir;
     std::filesystem::create_directory(dir.file("logs"));
-    // Fetches that take 5 ms keep the database small enough for 50 dumps
+    // Fetches that take 20 ms keep the database small enough for 50 dumps
     // within the crawl; the page budget is never reached, a signal ends it.
     RunningProcess crawler = start_process(
-        CRAWLSIM_BINARY, {"-n", "10000000", "-t", "4", "-d", "5", "-s", "11"}, dir.path());
+        CRAWLSIM_BINARY, {"-n", "10000000", "-t", "4", "-d", "20", "-s", "11"}, dir.path());
     ASSERT_GT(crawler.pid, 0);
     KillOnExit stop_crawler{&crawler};
 
