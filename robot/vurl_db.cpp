@@ -22,6 +22,14 @@ int32_t g_mode_iterating = 0;
 
 namespace {
 
+// The path of a file in the database home; empty while the home is unknown.
+std::string home_file(const char *name) {
+    const char *home = get_robot_db_path();
+    return home != nullptr ? std::string(home) + "/" + name : std::string();
+}
+
+constexpr char kRecordFile[] = "url-visited.db";
+
 // Opens the files; on failure perror names the file that is not open.
 bool open_files(uint32_t flags) {
     vdb_url->open(vdb_url, flags);
@@ -67,10 +75,10 @@ int visited_url_init(int create) {
     g_timestamp = 0;
     g_mode_iterating = 0;
     g_brokenlinks_scanned = 0;
-    const char *home = get_robot_db_path();
-    if (home == nullptr) return 0;
-    vdb_url = create_storage_object((std::string(home) + "/url-visited.db").c_str());
-    vdb_id = create_storage_object((std::string(home) + "/vid.db").c_str());
+    const std::string records = home_file(kRecordFile);
+    if (records.empty()) return 0;
+    vdb_url = create_storage_object(records.c_str());
+    vdb_id = create_storage_object(home_file("vid.db").c_str());
     vurl_install_slots(vdb_url);
 
     if (!open_files(create != 0 ? DB_CREATE : 0)) return 0;
@@ -88,16 +96,13 @@ int visited_url_init(int create) {
 }
 
 int visited_url_is_being_written() {
-    const char *home = get_robot_db_path();
-    if (home == nullptr) return 0;
-    return vurl_writer_lock_held((std::string(home) + "/url-visited.db").c_str());
+    const std::string records = home_file(kRecordFile);
+    return records.empty() ? 0 : vurl_writer_lock_held(records.c_str());
 }
 
 int visited_url_verify_records() {
-    const char *home = get_robot_db_path();
-    if (home == nullptr) return 1;
-    const std::string path = std::string(home) + "/url-visited.db";
-    if (access(path.c_str(), F_OK) != 0) return 1;
+    const std::string path = home_file(kRecordFile);
+    if (path.empty() || access(path.c_str(), F_OK) != 0) return 1;
     // The verifier itself can fail hard on a badly damaged file, so it runs
     // in a child: anything but a clean exit 0 means damage.
     std::fflush(nullptr);

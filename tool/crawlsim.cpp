@@ -153,8 +153,8 @@ class Frontier {
         // A signal cannot notify the condition, so the wait looks at the stop
         // request now and then.
         const auto over = [&] { return taken_ >= budget_ || g_stop_requested; };
-        while (!ready_.wait_for(hold, std::chrono::milliseconds(100),
-                                [&] { return !queue_.empty() || busy_ == 0 || over(); })) {
+        while (queue_.empty() && busy_ != 0 && !over()) {
+            ready_.wait_for(hold, std::chrono::milliseconds(100));
         }
         if (queue_.empty() || over()) {
             ready_.notify_all();
