@@ -14,4 +14,10 @@ struct FreeMalloced {
 template <typename T>
 using MallocPtr = std::unique_ptr<T, FreeMalloced>;
 
+// Ends the process with status -1, as every constructor and decoder of the
+// crawler's modules does when memory runs out.
+[[noreturn]] inline void out_of_memory() {
+    std::exit(-1);
+}
+
 #endif  // CRAWLPEEK_EXTRA_MALLOC_PTR_H_

@@ -3,12 +3,16 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 
 namespace logfile {
 
 namespace {
+
+// The process id lines show in place of the writer's own; 0 for none.
+std::atomic<pid_t> shown_pid{0};
 
 const char *or_placeholder(const char *text) {
     if (text == nullptr) return "(null)";
@@ -37,6 +41,10 @@ size_t written(int result, size_t used, size_t cap) {
 
 }  // namespace
 
+void show_pid(pid_t pid) {
+    shown_pid.store(pid, std::memory_order_relaxed);
+}
+
 void format_timestamp(char *buf, size_t cap) {
     time_t now = std::time(nullptr);
     struct tm parts = {};
@@ -49,7 +57,8 @@ size_t format_line(char *buf, const MessageParams &params, ThreadTag tag, const 
                    va_list ap) {
     char stamp[64];
     format_timestamp(stamp, sizeof stamp);
-    const int pid = static_cast<int>(getpid());
+    const pid_t shown = shown_pid.load(std::memory_order_relaxed);
+    const int pid = static_cast<int>(shown != 0 ? shown : getpid());
     int n;
     switch (params.severity) {
         case kLocated:

@@ -4,6 +4,8 @@
 #ifndef CRAWLPEEK_LOG_LOG_FILE_H_
 #define CRAWLPEEK_LOG_LOG_FILE_H_
 
+#include <sys/types.h>
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -40,6 +42,9 @@ struct ThreadTag {
     const char *plain;
     const char *located;
 };
+
+// Lines formatted from now on show pid as their process id; 0: the writer's.
+void show_pid(pid_t pid);
 
 // Writes the local time as "[%d/%b/%Y:%H:%M:%S]" into buf (at least 32 bytes).
 void format_timestamp(char *buf, size_t cap);

@@ -287,3 +287,7 @@ void robot_log_set_level(int32_t level) {
 void filter_log_set_level(int32_t level) {
     set_level_if_exists(f_log, level);
 }
+
+void objlog_show_pid(pid_t pid) {
+    logfile::show_pid(pid);
+}

@@ -29,6 +29,8 @@
 #ifndef CRAWLPEEK_LOG_OBJLOG_H_
 #define CRAWLPEEK_LOG_OBJLOG_H_
 
+#include <sys/types.h>
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -111,5 +113,10 @@ void filter_log_rotate(int32_t threshold);
 
 void robot_log_set_level(int32_t level);
 void filter_log_set_level(int32_t level);
+
+// Makes every line this process writes from now on, to any log, show pid as
+// its process id instead of its own: for a child that works on behalf of the
+// process that started it, which the operator knows. 0 shows its own again.
+void objlog_show_pid(pid_t pid);
 
 #endif  // CRAWLPEEK_LOG_OBJLOG_H_

@@ -1,6 +1,10 @@
 #include "robot/id_indirect.h"
 
+#include <cerrno>
+
+#include "log/log.h"
 #include "robot/coding.h"
+#include "robot/dbt.h"
 #include "robot/vurl_meta.h"
 
 storage_object *vdb_url = nullptr;
@@ -15,16 +19,53 @@ void visited_db_unlock() {
     db_lock.unlock();
 }
 
+namespace {
+
+constexpr char kSource[] = "vurl";
+
+// The first step of every operation: the URL's id into *id (left in Berkeley
+// DB's memory). The metadata's key, and a value that is not 4 bytes, are
+// not found: neither is a URL's id.
+int lookup_id(DB *id_db, DBT *key, DBT *id, uint32_t flags) {
+    if (vurl_is_meta_key(key)) return DB_NOTFOUND;
+    const int rc = id_db->get(id_db, nullptr, key, id, flags);
+    return rc == 0 && id->size != 4 ? DB_NOTFOUND : rc;
+}
+
+// Gives the URL key the id next_id in vid.db; Berkeley DB's result, or
+// EINVAL or ENOSPC for a key that is refused (logged).
+int assign_id(DB *id_db, DBT *key, DBT *id, uint8_t bytes[4], uint32_t flags) {
+    if (vurl_is_meta_key(key)) {
+        vellog_write(0, 3, kSource, __LINE__,
+                     "%s is the visited url metadata's key, not a URL; not stored\n",
+                     VURL_META_KEY);
+        return EINVAL;
+    }
+    if (g_vurl_meta.next_id <= 0 || g_vurl_meta.next_id >= kVurlIdLimit) {
+        vellog_write(0, 3, kSource, __LINE__,
+                     "No record id left in the visited url database (next id %d) for %s\n",
+                     g_vurl_meta.next_id, key_text(key).c_str());
+        return ENOSPC;
+    }
+    // next_id moves before vid.db is written: a failed write leaves a gap
+    // rather than risking one id for two URLs.
+    encode_fixed32(bytes, static_cast<uint32_t>(g_vurl_meta.next_id++));
+    *id = borrowed_dbt(bytes, 4);
+    return id_db->put(id_db, nullptr, key, id, flags);
+}
+
+}  // namespace
+
 int db_indirect_get(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
     DBT id{};
-    *err = id_db->get(id_db, nullptr, key, &id, flags);
+    *err = lookup_id(id_db, key, &id, flags);
     if (*err != 0) return 0;
     return rec_db->get(rec_db, nullptr, &id, data, flags);
 }
 
 int db_indirect_put(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
     DBT id{};
-    int rc = id_db->get(id_db, nullptr, key, &id, flags);
+    int rc = lookup_id(id_db, key, &id, flags);
     if (rc == 0) {
         *err = 0;
         return rec_db->put(rec_db, nullptr, &id, data, flags);
@@ -33,27 +74,22 @@ int db_indirect_put(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, 
         *err = rc;
         return 0;
     }
-    // next_id moves before vid.db is written: a failed write leaves a gap
-    // rather than risking one id for two URLs.
     uint8_t new_id[4];
-    encode_fixed32(new_id, static_cast<uint32_t>(g_vurl_meta.next_id++));
-    id.data = new_id;
-    id.size = sizeof new_id;
-    *err = id_db->put(id_db, nullptr, key, &id, flags);
+    *err = assign_id(id_db, key, &id, new_id, flags);
     if (*err != 0) return 0;
     return rec_db->put(rec_db, nullptr, &id, data, flags);
 }
 
 int db_indirect_update(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
     DBT id{};
-    *err = id_db->get(id_db, nullptr, key, &id, flags);
+    *err = lookup_id(id_db, key, &id, flags);
     if (*err != 0) return 0;
     return rec_db->put(rec_db, nullptr, &id, data, flags);
 }
 
 int db_indirect_del(DB *id_db, DB *rec_db, DBT *key, uint32_t flags, int *err) {
     DBT id{};
-    *err = id_db->get(id_db, nullptr, key, &id, 0);
+    *err = lookup_id(id_db, key, &id, 0);
     if (*err != 0) return 0;
     return rec_db->del(rec_db, nullptr, &id, flags);
 }

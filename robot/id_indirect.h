@@ -28,19 +28,33 @@ extern storage_object *vdb_id;
 // Serialises both files and next_id.
 extern std::mutex db_lock;
 
+// Take and release db_lock; the host's way to hold it around a group of
+// calls.
 void visited_db_lock();
 void visited_db_unlock();
+
+// Holds db_lock for a scope, through visited_db_lock and visited_db_unlock.
+class VisitedDbHold {
+  public:
+    VisitedDbHold() { visited_db_lock(); }
+    ~VisitedDbHold() { visited_db_unlock(); }
+    VisitedDbHold(const VisitedDbHold &) = delete;
+    VisitedDbHold &operator=(const VisitedDbHold &) = delete;
+};
 
 // The two-step operations. Each stores the first step's Berkeley DB result
 // (the lookup or write in id_db) through err and returns the second step's
 // result (in rec_db); success is a return of 0 with *err 0. A return of 0
 // with *err nonzero means the first step failed (DB_NOTFOUND: the URL has no
-// id). flags go to every call.
+// id). flags go to every call. The metadata's key is no URL: it has no id
+// here, and a vid.db value that is not exactly 4 bytes is no id either.
 //
 // db_indirect_get reads the record of the URL key into data.
 int db_indirect_get(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err);
 // db_indirect_put stores data for the URL, first giving it the id next_id
-// (and advancing next_id) when it has none.
+// (and advancing next_id) when it has none. It refuses (logged) the
+// metadata's key with *err EINVAL, and a new URL once next_id has reached
+// kVurlIdLimit with *err ENOSPC.
 int db_indirect_put(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err);
 // db_indirect_update stores data for a URL that has an id; no id is made.
 int db_indirect_update(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err);

@@ -1,7 +1,6 @@
 #include "robot/record_walk.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace {
 
@@ -19,16 +18,7 @@ DBT user_memory(std::vector<char> &buffer) {
 
 RecordWalk::RecordWalk(storage_object *obj)
     : key_buffer_(kInitialBufferSize), value_buffer_(kInitialBufferSize) {
-    DBC *cursor = nullptr;
-    if (obj == nullptr || obj->db == nullptr) {
-        error_ = EINVAL;
-        return;
-    }
-    if (int ret = obj->db->cursor(obj->db.get(), nullptr, &cursor, 0); ret != 0) {
-        error_ = ret;
-        return;
-    }
-    cursor_.reset(cursor);
+    cursor_ = sto_open_cursor(obj, &error_);
 }
 
 int RecordWalk::read(uint32_t flag) {

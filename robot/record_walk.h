@@ -46,7 +46,7 @@ class RecordWalk {
     // Whether the record read last comes after the one returned before.
     bool after_last() const;
 
-    std::unique_ptr<DBC, storage::CloseCursor> cursor_;
+    storage::CursorPtr cursor_;
     std::vector<char> key_buffer_;
     std::vector<char> value_buffer_;
     uint32_t key_size_ = 0;

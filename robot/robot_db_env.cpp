@@ -14,13 +14,14 @@ namespace {
 constexpr char kSource[] = "robot_db";
 constexpr size_t kCwdCapacity = 8192;
 
-int32_t robot_db_page_size = 0;
 // Kept for the life of the process once computed: callers hold its c_str().
 std::string *robot_db_path = nullptr;
 url_pool *robot_url_pool = nullptr;
 DB_ENV *robot_db_env = nullptr;
 
 }  // namespace
+
+int32_t robot_db_page_size = 0;
 
 int32_t robot_db_set_page_size(int32_t kb) {
     if (kb < 1 || kb > 64) {
@@ -29,10 +30,6 @@ int32_t robot_db_set_page_size(int32_t kb) {
     }
     robot_db_page_size = kb * 1024;
     return kb;
-}
-
-int32_t robot_db_get_page_size() {
-    return robot_db_page_size;
 }
 
 const char *get_robot_db_path() {

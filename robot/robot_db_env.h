@@ -19,14 +19,14 @@ struct url_pool;
 // Size of the environment's one memory pool: 10 MB.
 inline constexpr uint32_t robot_db_cache_size = 10485760;
 
-// Records a page size of kb kilobytes for the host and returns kb, for
-// 1 <= kb <= 64. Any other value is logged ("Invalid database page size"),
-// leaves the recorded size alone and returns 0. No database is created with
-// the recorded size: Berkeley DB's default is used.
-int32_t robot_db_set_page_size(int32_t kb);
+// The page size the host recorded, in bytes; 0 until one is set. Kept for
+// the host: no database is created with it (Berkeley DB's default is used).
+extern int32_t robot_db_page_size;
 
-// The recorded page size in bytes; 0 until one is set.
-int32_t robot_db_get_page_size();
+// Records a page size of kb kilobytes and returns kb, for 1 <= kb <= 64. Any
+// other value is logged ("Invalid database page size"), leaves the recorded
+// size alone and returns 0.
+int32_t robot_db_set_page_size(int32_t kb);
 
 // The absolute database home: the host's state path when it begins with '/',
 // else the working directory, '/', and the state path (not normalised).

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "extra/malloc_ptr.h"
 #include "log/objlog.h"
 #include "robot/crawler_hooks.h"
 #include "robot/dbt.h"
@@ -21,14 +22,13 @@ bool is_open(const storage_object *obj) {
 // Makes the object's cursor when it has none. False (logged) when it cannot.
 bool ensure_cursor(storage_object *obj) {
     if (obj->cursor != nullptr) return true;
-    DBC *cursor = nullptr;
-    int rc = obj->db->cursor(obj->db.get(), nullptr, &cursor, 0);
-    if (rc != 0) {
+    int rc = 0;
+    obj->cursor = sto_open_cursor(obj, &rc);
+    if (obj->cursor == nullptr) {
         rlog_write(0, 3, kSource, __LINE__, "Failed to create cursor for database %s error=%d\n",
                    obj->name.c_str(), rc);
         return false;
     }
-    obj->cursor.reset(cursor);
     return true;
 }
 
@@ -46,7 +46,7 @@ int cursor_get(storage_object *obj, DBT *key, DBT *data, uint32_t how) {
 
 storage_object *create_storage_object(const char *name) {
     storage_object *obj = new (std::nothrow) storage_object;
-    if (obj == nullptr) std::exit(-1);
+    if (obj == nullptr) out_of_memory();
     obj->name = name;
     obj->open = sto_open;
     obj->close = sto_close;
@@ -122,7 +122,9 @@ int sto_update(storage_object *obj, DBT *key, DBT *data) {
 int sto_put_flags(storage_object *obj, DBT *key, DBT *data, uint32_t flags) {
     if (!is_open(obj)) return 0;
     int rc = obj->db->put(obj->db.get(), nullptr, key, data, flags);
-    bool stored = rc == 0 || (rc == DB_KEYEXIST && (flags & DB_NOOVERWRITE) == 0);
+    // DB_NOOVERWRITE is one of the enumerated operations of the low byte, not a bit.
+    const bool no_overwrite = (flags & DB_OPFLAGS_MASK) == DB_NOOVERWRITE;
+    bool stored = rc == 0 || (rc == DB_KEYEXIST && !no_overwrite);
     if (!stored) {
         rlog_write(0, 3, kSource, __LINE__, "Failed on writing %s to database %s error=%d\n",
                    key_text(key).c_str(), obj->name.c_str(), rc);
@@ -169,6 +171,13 @@ int sto_set_cursor(storage_object *obj, DBT *key, DBT *data) {
 int sto_cursor_del(storage_object *obj) {
     if (!is_open(obj) || obj->cursor == nullptr) return 0;
     return obj->cursor->del(obj->cursor.get(), 0) == 0 ? 1 : 0;
+}
+
+storage::CursorPtr sto_open_cursor(storage_object *obj, int *error) {
+    DBC *cursor = nullptr;
+    const int rc = is_open(obj) ? obj->db->cursor(obj->db.get(), nullptr, &cursor, 0) : EINVAL;
+    if (error != nullptr) *error = rc;
+    return storage::CursorPtr(rc == 0 ? cursor : nullptr);
 }
 
 int sto_sync(storage_object *obj) {

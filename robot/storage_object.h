@@ -40,13 +40,14 @@ struct CloseDb {
 struct CloseCursor {
     void operator()(DBC *cursor) const { cursor->close(cursor); }
 };
+using CursorPtr = std::unique_ptr<DBC, CloseCursor>;
 }  // namespace storage
 
 struct storage_object {
     std::string name;                                   // the file's path
     std::unique_ptr<DB, storage::CloseDb> db;           // null while closed
     DBT cursor_key{};                                   // kept for the URL pool's collection cursor
-    std::unique_ptr<DBC, storage::CloseCursor> cursor;  // the single cursor, or null
+    storage::CursorPtr cursor;                          // the single cursor, or null
     // +1 per successful put or update, -1 per successful delete while above 0.
     int32_t count = 0;
     uint32_t open_flags = 0;  // the flags of the open handle
@@ -110,6 +111,11 @@ int sto_set_cursor(storage_object *obj, DBT *key, DBT *data);
 // Deletes the record under the cursor; 1 done, 0 without a cursor or on an
 // error. count is not changed.
 int sto_cursor_del(storage_object *obj);
+
+// A cursor of the caller's own on obj's file, apart from the object's one
+// cursor; null when the object is null or closed, or Berkeley DB refuses one
+// (its code then in *error when error is given). Nothing is logged.
+storage::CursorPtr sto_open_cursor(storage_object *obj, int *error = nullptr);
 
 // Flushes the file. 1 done, 0 failed (logged).
 int sto_sync(storage_object *obj);

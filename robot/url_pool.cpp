@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "extra/malloc_ptr.h"
 #include "log/objlog.h"
 #include "robot/crawler_hooks.h"
 #include "robot/dbt.h"
@@ -85,7 +86,7 @@ bool holds(storage_object *bank, const DBT &key) {
 
 url_pool *create_url_pool(const char *dir) {
     url_pool *pool = new (std::nothrow) url_pool;
-    if (pool == nullptr) std::exit(-1);
+    if (pool == nullptr) out_of_memory();
     pool->main_bank = bank_at(dir, "/enumerate.db");
     pool->backup_bank = bank_at(dir, "/enumerate_bak.db");
     return pool;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "extra/malloc_ptr.h"
 #include "robot/coding.h"
 #include "robot/crawler_hooks.h"
 
@@ -14,10 +15,6 @@ namespace {
 
 constexpr size_t kNumbersSize = 12;
 constexpr int32_t kHostConstant = 10;
-
-[[noreturn]] void out_of_memory() {
-    std::exit(-1);
-}
 
 size_t text_length(const char *text) {
     return text != nullptr ? std::strlen(text) : 0;

@@ -1,10 +1,7 @@
 #include "robot/vurl_db.h"
 
 #include <db.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -17,7 +14,7 @@
 #include "robot/vurl_meta.h"
 #include "robot/vurl_writer_lock.h"
 
-int32_t g_timestamp = 0;
+uint32_t g_timestamp = 0;
 int32_t g_mode_iterating = 0;
 
 namespace {
@@ -56,8 +53,9 @@ bool load_meta(int create, bool *new_crawl) {
         return true;
     }
     if (vurl_meta_sanity_check(&g_vurl_meta, create) == 0) return false;
+    // Unsigned: a crawl started after January 2038 is still in progress.
     g_timestamp = g_vurl_meta.crawl_start;
-    if (g_timestamp > 0) {
+    if (g_timestamp != 0) {
         if ((g_vurl_meta.flags & kVurlMetaIterating) != 0) g_mode_iterating = 1;
     } else {
         *new_crawl = true;
@@ -91,8 +89,12 @@ int visited_url_init(int create) {
     bool new_crawl = false;
     if (!load_meta(create, &new_crawl)) return 0;
     if (create == 0 || !new_crawl) return 1;
-    g_vurl_meta.crawl_start = g_timestamp = static_cast<int32_t>(std::time(nullptr));
+    g_vurl_meta.crawl_start = g_timestamp = static_cast<uint32_t>(std::time(nullptr));
     return vurl_write_meta();
+}
+
+std::string visited_url_record_path() {
+    return home_file(kRecordFile);
 }
 
 int visited_url_is_being_written() {
@@ -100,32 +102,11 @@ int visited_url_is_being_written() {
     return records.empty() ? 0 : vurl_writer_lock_held(records.c_str());
 }
 
-int visited_url_verify_records() {
-    const std::string path = home_file(kRecordFile);
-    if (path.empty() || access(path.c_str(), F_OK) != 0) return 1;
-    // The verifier itself can fail hard on a badly damaged file, so it runs
-    // in a child: anything but a clean exit 0 means damage.
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) return 0;
-    if (child == 0) {
-        DB *db = nullptr;
-        if (db_create(&db, nullptr, 0) != 0) _exit(1);
-        db->set_errfile(db, stderr);
-        db->set_errpfx(db, "robot");
-        // The verifier releases the handle whatever it finds.
-        _exit(db->verify(db, path.c_str(), nullptr, nullptr, 0) == 0 ? 0 : 1);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return 0;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
-}
-
 void visited_url_shutdown(int save_meta) {
-    vurl_writer_lock_release();
-    if (vdb_url == nullptr) return;
+    if (vdb_url == nullptr) {
+        vurl_writer_lock_release();
+        return;
+    }
     if (sys_get_erase_status() != 0) g_timestamp = g_vurl_meta.crawl_start = 0;
     if (save_meta != 0) vurl_write_meta();
     // The record file's close slot closes vid.db too.
@@ -133,4 +114,7 @@ void visited_url_shutdown(int save_meta) {
     vdb_url = nullptr;
     destroy_storage_object(vdb_id, 0);
     vdb_id = nullptr;
+    // Only now is everything the crawler wrote in the files: a reader that
+    // sees no mark may take them as they lie on disk.
+    vurl_writer_lock_release();
 }

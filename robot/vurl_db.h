@@ -8,9 +8,12 @@
 #define CRAWLPEEK_ROBOT_VURL_DB_H_
 
 #include <cstdint>
+#include <string>
 
-// Start time of the crawl in progress; 0 when the last crawl was completed.
-extern int32_t g_timestamp;
+// Start time of the crawl in progress, in seconds since 1970 read as an
+// unsigned 32-bit number (right until 2106); 0 when the last crawl was
+// completed.
+extern uint32_t g_timestamp;
 // 1 when the open found an unfinished crawl whose broken-link re-visit pass
 // had begun; for the crawler, nothing here reads it.
 extern int32_t g_mode_iterating;
@@ -25,24 +28,17 @@ extern int32_t g_mode_iterating;
 int visited_url_init(int create);
 
 // Writes the metadata first when save_meta is nonzero (with the crawl start
-// cleared when the host's state is being erased), then closes both files and
-// releases the objects. Nothing when the database is not open.
+// cleared when the host's state is being erased), then closes both files,
+// releases the objects, and only then drops a writer's mark. Nothing when the
+// database is not open.
 void visited_url_shutdown(int save_meta);
 
 // 1 when a process has the database of the database home open for writing;
 // 0 when none has, or there is no url-visited.db.
 int visited_url_is_being_written();
 
-// Checks url-visited.db of the database home page by page with Berkeley DB's
-// verifier, reading the file itself rather than the shared cache, before a
-// reader walks all of it: Berkeley DB's reads trust the pages they are given,
-// and a damaged page can make them read outside the file or go round in
-// circles. The verifier runs in a child process, which the caller's other
-// threads must allow. 1 when the file is sound or absent (the open reports an
-// absent file); 0 when it is damaged or the check could not run, with what
-// the verifier found on standard error.
-// Only for a file no other process is writing: the verifier takes no locks,
-// and a file being written can look damaged.
-int visited_url_verify_records();
+// The path of url-visited.db in the database home; empty while the home is
+// unknown.
+std::string visited_url_record_path();
 
 #endif  // CRAWLPEEK_ROBOT_VURL_DB_H_

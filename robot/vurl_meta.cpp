@@ -1,11 +1,8 @@
 #include "robot/vurl_meta.h"
 
-#include <db.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
-#include <mutex>
+#include <cstring>
+#include <optional>
 
 #include "extra/malloc_ptr.h"
 #include "log/log.h"
@@ -21,13 +18,6 @@ constexpr char kSource[] = "vurl";
 
 DBT meta_key() {
     return borrowed_dbt(VURL_META_KEY, sizeof VURL_META_KEY);
-}
-
-// The fields of meta in stored order.
-int32_t *meta_word(vurl_meta *meta, size_t i) {
-    int32_t *words[] = {&meta->version, &meta->crawl_start, &meta->next_id,
-                        reinterpret_cast<int32_t *>(&meta->flags)};
-    return words[i];
 }
 
 // Looks the record id up in url-visited.db: 0 found, DB_NOTFOUND, or an error.
@@ -47,41 +37,40 @@ int64_t key_count(DB *db) {
     return stat->bt_nkeys;
 }
 
-// The highest record id in use: the last key of url-visited.db and every id
-// that vid.db hands to a URL (a URL may hold an id whose record was never
-// written). 0 when there is none.
-uint32_t highest_id(DB *ids, DB *records) {
-    uint32_t highest = 0;
-    DBC *raw = nullptr;
-    if (records->cursor(records, nullptr, &raw, 0) == 0) {
-        std::unique_ptr<DBC, storage::CloseCursor> cursor(raw);
-        DBT key{}, value{};
-        if (cursor->get(cursor.get(), &key, &value, DB_LAST) == 0 && key.size == 4) {
-            highest = decode_fixed32(static_cast<const uint8_t *>(key.data));
-        }
+// The id a key of url-visited.db stands for; none for a key that is no id.
+std::optional<uint32_t> key_id(const DBT &key) {
+    if (key.size != 4) return std::nullopt;
+    const uint32_t id = decode_fixed32(static_cast<const uint8_t *>(key.data));
+    if (id == 0 || id >= static_cast<uint32_t>(kVurlIdLimit)) return std::nullopt;
+    return id;
+}
+
+// The highest id that keys url-visited.db, found from its last key backwards
+// (keys sort by id); 0 when there is none, none on a read error.
+std::optional<uint32_t> highest_record_id(storage_object *records) {
+    storage::CursorPtr cursor = sto_open_cursor(records);
+    if (cursor == nullptr) return std::nullopt;
+    DBT key{}, value{};
+    // Only the key is wanted.
+    value.flags = DB_DBT_PARTIAL;
+    for (int rc = cursor->get(cursor.get(), &key, &value, DB_LAST); rc != DB_NOTFOUND;
+         rc = cursor->get(cursor.get(), &key, &value, DB_PREV)) {
+        if (rc != 0) return std::nullopt;
+        if (std::optional<uint32_t> id = key_id(key)) return id;
     }
-    if (ids->cursor(ids, nullptr, &raw, 0) == 0) {
-        std::unique_ptr<DBC, storage::CloseCursor> cursor(raw);
-        DBT key{}, value{};
-        while (cursor->get(cursor.get(), &key, &value, DB_NEXT) == 0) {
-            // The metadata's 16 bytes are no id.
-            if (value.size != 4) continue;
-            highest = std::max(highest, decode_fixed32(static_cast<const uint8_t *>(value.data)));
-        }
-    }
-    return highest;
+    return 0;
 }
 
 // Sets next_id past every id in use and stores it. 0 when vid.db's key count
-// cannot be read.
-int repair_next_id(vurl_meta *meta, DB *ids, DB *records) {
-    int64_t keys = key_count(ids);
+// or url-visited.db's last id cannot be read.
+int repair_next_id(vurl_meta *meta, uint32_t highest) {
+    const int64_t keys = key_count(vdb_id->db.get());
     if (keys < 0) {
         vellog_write(0, 3, kSource, __LINE__, "Cannot read visited URL db stats\n");
         return 0;
     }
-    int64_t next = std::max<int64_t>(keys, int64_t{highest_id(ids, records)} + 1);
-    meta->next_id = static_cast<int32_t>(next);
+    const int64_t next = std::max<int64_t>({keys, int64_t{highest} + 1, 1});
+    meta->next_id = static_cast<int32_t>(std::min<int64_t>(next, kVurlIdLimit));
     vurl_write_meta();
     return 1;
 }
@@ -89,14 +78,14 @@ int repair_next_id(vurl_meta *meta, DB *ids, DB *records) {
 }  // namespace
 
 void vurl_meta_encode(const vurl_meta &meta, uint8_t out[kVurlMetaStoredSize]) {
-    vurl_meta copy = meta;
-    for (size_t i = 0; i < kVurlMetaStoredSize / 4; ++i) {
-        encode_fixed32(out + 4 * i, static_cast<uint32_t>(*meta_word(&copy, i)));
-    }
+    encode_fixed32(out, static_cast<uint32_t>(meta.version));
+    encode_fixed32(out + 4, meta.crawl_start);
+    encode_fixed32(out + 8, static_cast<uint32_t>(meta.next_id));
+    encode_fixed32(out + 12, meta.flags);
 }
 
 int vurl_read_meta(vurl_meta *meta) {
-    std::lock_guard<std::mutex> hold(db_lock);
+    VisitedDbHold hold;
     if (vdb_id == nullptr || vdb_id->db == nullptr) return 0;
     DB *ids = vdb_id->db.get();
     DBT key = meta_key();
@@ -108,12 +97,19 @@ int vurl_read_meta(vurl_meta *meta) {
                      "Unexpected error when reading visited url metadata (error=%d)\n", rc);
         return 0;
     }
+    // The stored words in order; a short value replaces the whole words it has.
+    uint32_t words[] = {static_cast<uint32_t>(meta->version), meta->crawl_start,
+                        static_cast<uint32_t>(meta->next_id), meta->flags};
     ByteReader stored(value.data, std::min<size_t>(value.size, kVurlMetaStoredSize));
-    for (size_t i = 0; i < kVurlMetaStoredSize / 4; ++i) {
-        std::optional<uint32_t> word = stored.read_fixed32();
-        if (!word) break;
-        *meta_word(meta, i) = static_cast<int32_t>(*word);
+    for (uint32_t &word : words) {
+        std::optional<uint32_t> read = stored.read_fixed32();
+        if (!read) break;
+        word = *read;
     }
+    meta->version = static_cast<int32_t>(words[0]);
+    meta->crawl_start = words[1];
+    meta->next_id = static_cast<int32_t>(words[2]);
+    meta->flags = words[3];
     return 1;
 }
 
@@ -135,25 +131,35 @@ int vurl_write_meta() {
 
 int vurl_meta_sanity_check(vurl_meta *meta, int create) {
     if (create == 0) return 1;
-    std::lock_guard<std::mutex> hold(db_lock);
+    VisitedDbHold hold;
     if (vdb_id == nullptr || vdb_id->db == nullptr || vdb_url == nullptr ||
         vdb_url->db == nullptr) {
         return 0;
     }
-    DB *ids = vdb_id->db.get();
     DB *records = vdb_url->db.get();
+    const std::optional<uint32_t> highest = highest_record_id(vdb_url);
+    if (!highest) return 0;
 
-    // next_id must be free and next_id - 1 taken.
+    // next_id must be free and next_id - 1 taken; and since the probes
+    // cannot see a next_id that points into a gap among the ids, it must
+    // also be above the highest id in use.
     uint32_t probed = static_cast<uint32_t>(meta->next_id);
     int rc = probe_record(records, probed);
     if (rc == DB_NOTFOUND) {
         probed = probed - 1;
         rc = probe_record(records, probed);
-        if (rc == 0) return 1;
-        if (rc != DB_NOTFOUND) return 0;
+        if (rc != 0 && rc != DB_NOTFOUND) return 0;
+        if (rc == 0 && meta->next_id > 0 && static_cast<uint32_t>(meta->next_id) > *highest) {
+            return 1;
+        }
     }
     vellog_write(0, 3, kSource, __LINE__,
                  "Visited URL db has unexpected meta info (id = %d), doing exhaustive check...\n",
                  static_cast<int32_t>(probed));
-    return repair_next_id(meta, ids, records);
+    return repair_next_id(meta, *highest);
+}
+
+bool vurl_is_meta_key(const DBT *key) {
+    return key != nullptr && key->size == sizeof VURL_META_KEY &&
+           std::memcmp(key->data, VURL_META_KEY, sizeof VURL_META_KEY) == 0;
 }

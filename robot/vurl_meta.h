@@ -8,12 +8,14 @@
 #ifndef CRAWLPEEK_ROBOT_VURL_META_H_
 #define CRAWLPEEK_ROBOT_VURL_META_H_
 
+#include <db.h>
+
 #include <cstddef>
 #include <cstdint>
 
 struct vurl_meta {
     int32_t version = 0;      // 0 or less: no metadata is stored
-    int32_t crawl_start = 0;  // Unix time; 0 when the last crawl was completed
+    uint32_t crawl_start = 0;  // Unix time, unsigned; 0 when the last crawl was completed
     int32_t next_id = 0;      // the next record id; ids start at 1
     uint32_t flags = 0;       // bit 0: the broken-link re-visit pass has begun
 };
@@ -22,6 +24,9 @@ struct vurl_meta {
 inline constexpr uint32_t kVurlMetaIterating = 1;
 
 inline constexpr char VURL_META_KEY[] = "VURL_META_DATA";
+// next_id never passes this: ids run from 1 to 2^31 - 2, and a next_id equal
+// to it means that none is left.
+inline constexpr int32_t kVurlIdLimit = INT32_MAX;
 // The layout version written into new metadata.
 inline constexpr int32_t VURL_VERSION = 2;
 inline constexpr size_t kVurlMetaStoredSize = 16;
@@ -43,10 +48,15 @@ int vurl_read_meta(vurl_meta *meta);
 int vurl_write_meta();
 
 // With create 0, 1 at once: nothing is read. Otherwise, under the visited-URL
-// lock, checks that next_id has not been handed out and next_id - 1 has; when
-// either fails it logs the finding and repairs next_id to the larger of the
-// key count of vid.db and the highest id in use plus 1, and stores it. 1 when
-// the metadata may be used, 0 on a read error.
+// lock, checks that next_id has not been handed out, that next_id - 1 has,
+// and that next_id is above the highest id that keys url-visited.db; when one
+// fails it logs the finding and repairs next_id to the larger of the key
+// count of vid.db and that highest id plus 1 (at most kVurlIdLimit), and
+// stores it. Keys that are no id (not 4 bytes, 0, or 2^31 and above) are
+// passed over. 1 when the metadata may be used, 0 on a read error.
 int vurl_meta_sanity_check(vurl_meta *meta, int create);
+
+// Whether key is the metadata's own key in vid.db, which no URL may use.
+bool vurl_is_meta_key(const DBT *key);
 
 #endif  // CRAWLPEEK_ROBOT_VURL_META_H_

@@ -3,9 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <vector>
 
+#include "extra/malloc_ptr.h"
 #include "log/log.h"
 #include "robot/coding.h"
 #include "robot/dbt.h"
@@ -18,23 +19,13 @@ namespace {
 
 constexpr char kSource[] = "vurl";
 constexpr size_t kStatusOffset = 16;
-constexpr size_t kDigestOffset = 20;
-constexpr size_t kDigestLength = 32;
 
-struct FreeRecord {
-    int free_links = 1;
-    void operator()(visited_url_obj *obj) const { free_visited_url_obj(obj, free_links); }
-};
-using Record = std::unique_ptr<visited_url_obj, FreeRecord>;
+using Record = VisitedUrlPtr;
 
 struct FreeDbt {
     void operator()(DBT *dbt) const { destroy_DBT(dbt); }
 };
 using EncodedDbt = std::unique_ptr<DBT, FreeDbt>;
-
-[[noreturn]] void out_of_memory() {
-    std::exit(-1);
-}
 
 char *copy_text(const char *text) {
     if (text == nullptr) return nullptr;
@@ -67,14 +58,10 @@ int store(const char *url, const visited_url_obj *obj) {
     return encoded != nullptr ? update_record(url, encoded.get()) : 0;
 }
 
-uint32_t first_word(const DBT &value) {
-    return value.size >= 4 ? decode_fixed32(static_cast<const uint8_t *>(value.data)) : 0;
-}
-
 // A copy of the URL of the first record (restart set) or the next one;
 // records that hold no URL are passed over.
 char *walk(bool restart) {
-    std::lock_guard<std::mutex> hold(db_lock);
+    VisitedDbHold hold;
     if (vdb_url == nullptr) return nullptr;
     for (;;) {
         DBT key{};
@@ -90,13 +77,13 @@ char *walk(bool restart) {
 }  // namespace
 
 int visited_url_get_status(const char *url, const char *referer, int create, int32_t depth) {
-    std::lock_guard<std::mutex> hold(db_lock);
+    VisitedDbHold hold;
     DBT value{};
     if (get_record(url, &value) == 0) {
         if (create != 0) visited_url_create_entry(url, 0, referer, 0, depth);
         return 1;
     }
-    if (value.size >= 4 && first_word(value) == static_cast<uint32_t>(g_timestamp)) {
+    if (visited_url_stored_last_processed(value.data, value.size) == g_timestamp) {
         return kVurlMetInThisCrawl;
     }
     // The value stays in Berkeley DB's memory only until the next call on
@@ -104,12 +91,18 @@ int visited_url_get_status(const char *url, const char *referer, int create, int
     const std::vector<uint8_t> stored(static_cast<const uint8_t *>(value.data),
                                       static_cast<const uint8_t *>(value.data) + value.size);
     Record obj = decode(stored.data(), value.size, 1);
-    if (obj != nullptr) {
-        obj->last_processed = static_cast<uint32_t>(g_timestamp);
-        obj->progress_status = 0;
-        obj->depth_countdown = depth;
+    if (obj == nullptr) {
+        vellog_write(0, 3, kSource, __LINE__,
+                     "visited_url_get_status: the record of %s cannot be decoded\n", url);
+        return 1;
     }
-    if (obj == nullptr || store(url, obj.get()) == 0) {
+    obj->last_processed = g_timestamp;
+    obj->progress_status = 0;
+    obj->depth_countdown = depth;
+    // An encoding that fails has said why (its referer has no id); only a
+    // failed write is this operation's own error.
+    EncodedDbt encoded(visited_url_obj2DBT(obj.get()));
+    if (encoded != nullptr && update_record(url, encoded.get()) == 0) {
         vellog_write(0, 3, kSource, __LINE__,
                      "visited_url_get_status: unable to update vurl for %s\n", url);
     }
@@ -126,11 +119,11 @@ void visited_url_get_data(const char *url, int32_t *server_status, uint32_t *las
     if (links != nullptr) *links = nullptr;
     if (md5 != nullptr) md5[0] = '\0';
 
-    std::lock_guard<std::mutex> hold(db_lock);
+    VisitedDbHold hold;
     MallocDbt value;
     if (get_record(url, value.get()) == 0) return;
     // The table handed out outlives the record.
-    Record obj(DBT2visited_url_obj_V2(value.get(), links != nullptr ? 1 : 0), FreeRecord{0});
+    Record obj(DBT2visited_url_obj_V2(value.get(), links != nullptr ? 1 : 0), FreeVisitedUrl{0});
     if (obj == nullptr) return;
     if (server_status != nullptr) *server_status = obj->server_status;
     if (last_visited != nullptr) *last_visited = obj->last_visited;
@@ -146,13 +139,13 @@ int visited_url_update_data(const char *url, int32_t server_status, int32_t,
                             const uint32_t *last_visited, const uint32_t *last_modified,
                             const uint32_t *rd_expires, velhashtable *links, const char *md5,
                             const char *database) {
-    std::lock_guard<std::mutex> hold(db_lock);
+    VisitedDbHold hold;
     MallocDbt value;
     if (get_record(url, value.get()) == 0) return 0;
     // The given table stays the caller's: the record is then freed without it.
     Record obj = decode(value.data(), value.size(), 1);
     if (obj == nullptr) return 0;
-    obj->last_processed = static_cast<uint32_t>(g_timestamp);
+    obj->last_processed = g_timestamp;
     if (last_visited != nullptr) obj->last_visited = *last_visited;
     if (last_modified != nullptr) obj->last_modified = *last_modified;
     if (rd_expires != nullptr) obj->rd_expires = *rd_expires;
@@ -162,8 +155,8 @@ int visited_url_update_data(const char *url, int32_t server_status, int32_t,
         obj->link_count = static_cast<int32_t>(links->count);
         obj.get_deleter().free_links = 0;
     }
-    if (md5 != nullptr && std::strlen(md5) == kDigestLength)
-        std::memcpy(obj->md5, md5, kDigestLength + 1);
+    if (md5 != nullptr && std::strlen(md5) == kVurlDigestLength)
+        std::memcpy(obj->md5, md5, kVurlDigestLength + 1);
     if (database != nullptr) {
         std::free(obj->database);
         obj->database = copy_text(database);
@@ -174,7 +167,7 @@ int visited_url_update_data(const char *url, int32_t server_status, int32_t,
 }
 
 int visited_url_update_status(const char *url, int32_t status) {
-    std::lock_guard<std::mutex> hold(db_lock);
+    VisitedDbHold hold;
     MallocDbt value;
     if (get_record(url, value.get()) == 0 || value.size() < kStatusOffset + 4) return 0;
     encode_fixed32(static_cast<uint8_t *>(value.get()->data) + kStatusOffset,
@@ -183,18 +176,18 @@ int visited_url_update_status(const char *url, int32_t status) {
 }
 
 int visited_url_clear_md5(const char *url) {
-    std::lock_guard<std::mutex> hold(db_lock);
+    VisitedDbHold hold;
     MallocDbt value;
     if (get_record(url, value.get()) == 0) return 0;
     auto *bytes = static_cast<uint8_t *>(value.get()->data);
     // A digest: 32 nonzero characters and a zero, not already cleared.
-    const bool digest = value.size() >= kDigestOffset + kDigestLength + 1 &&
-                        bytes[kDigestOffset] != '*' &&
-                        std::memchr(bytes + kDigestOffset, 0, kDigestLength) == nullptr &&
-                        bytes[kDigestOffset + kDigestLength] == 0;
+    const bool digest = value.size() >= kVurlDigestOffset + kVurlDigestLength + 1 &&
+                        bytes[kVurlDigestOffset] != '*' &&
+                        std::memchr(bytes + kVurlDigestOffset, 0, kVurlDigestLength) == nullptr &&
+                        bytes[kVurlDigestOffset + kVurlDigestLength] == 0;
     if (digest) {
-        bytes[kDigestOffset] = '*';
-        bytes[kDigestOffset + 1] = 0;
+        bytes[kVurlDigestOffset] = '*';
+        bytes[kVurlDigestOffset + 1] = 0;
     }
     return update_record(url, value.get());
 }
@@ -202,13 +195,13 @@ int visited_url_clear_md5(const char *url) {
 int visited_url_create_entry(const char *url, int32_t status, const char *referer, int take_lock,
                              int32_t depth) {
     // The encoding reads vid.db, so the lock covers it as well as the write.
-    std::unique_lock<std::mutex> hold(db_lock, std::defer_lock);
-    if (take_lock != 0) hold.lock();
+    std::optional<VisitedDbHold> hold;
+    if (take_lock != 0) hold.emplace();
     auto *raw = static_cast<visited_url_obj *>(std::calloc(1, sizeof(visited_url_obj)));
     if (raw == nullptr) out_of_memory();
     // The record borrows url; only the referer copy is its own.
-    Record obj(raw, FreeRecord{1});
-    obj->last_processed = static_cast<uint32_t>(g_timestamp);
+    Record obj(raw);
+    obj->last_processed = g_timestamp;
     obj->progress_status = status;
     obj->referer = copy_text(referer);
     obj->depth_countdown = depth;

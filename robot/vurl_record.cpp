@@ -17,12 +17,7 @@
 namespace {
 
 constexpr char kSource[] = "vurl";
-constexpr size_t kFixedSize = 20;  // the five leading words
-constexpr size_t kDigestLength = 32;
-
-[[noreturn]] void out_of_memory() {
-    std::exit(-1);
-}
+constexpr size_t kFixedSize = kVurlDigestOffset;  // the five leading words
 
 // A malloc'd copy of text, or null for empty text.
 char *copy_or_none(std::string_view text) {
@@ -41,9 +36,9 @@ bool read_digest(ByteReader &in, std::string_view *digest) {
         in.read_byte();
         return true;
     }
-    std::optional<std::string_view> area = in.read_bytes(kDigestLength + 1);
+    std::optional<std::string_view> area = in.read_bytes(kVurlDigestLength + 1);
     if (!area) return false;
-    if (*first != '*') *digest = area->substr(0, kDigestLength);
+    if (*first != '*') *digest = area->substr(0, kVurlDigestLength);
     return true;
 }
 
@@ -114,7 +109,7 @@ visited_url_obj *new_record(const visited_url_fields &fields) {
     obj->last_modified = fields.last_modified;
     obj->rd_expires = fields.rd_expires;
     obj->progress_status = fields.progress_status;
-    if (!fields.md5.empty()) std::memcpy(obj->md5, fields.md5.data(), kDigestLength);
+    if (!fields.md5.empty()) std::memcpy(obj->md5, fields.md5.data(), kVurlDigestLength);
     obj->url = copy_or_none(fields.url);
     obj->database = copy_or_none(fields.database);
     obj->depth_countdown = fields.depth_countdown;
@@ -142,20 +137,35 @@ void resolve_ids(const visited_url_fields &fields, visited_url_obj *obj) {
     }
 }
 
-// The id vid.db holds for url: the first 4 bytes of its value.
+// Whether text is the metadata's key, which no URL may use.
+bool is_meta_text(const char *text) {
+    DBT key = string_key(text);
+    return vurl_is_meta_key(&key);
+}
+
+// The id vid.db holds for url: a value of exactly 4 bytes (the metadata's
+// 16 bytes are no id).
 std::optional<uint32_t> id_of(const char *url) {
+    if (is_meta_text(url)) return std::nullopt;
     DBT key = string_key(url);
     MallocDbt value;
-    if (sto_get(vdb_id, &key, value.get()) == 0 || value.size() < 4) return std::nullopt;
+    if (sto_get(vdb_id, &key, value.get()) == 0 || value.size() != 4) return std::nullopt;
     return decode_fixed32(static_cast<const uint8_t *>(value.data()));
 }
 
-// The entries of a table, counted by walking it.
-int32_t count_links(velhashtable *links) {
-    int32_t n = 0;
+// The entries of a table, counted by walking it, and those of them that are
+// the metadata's key and are left out of the stored list.
+struct LinkCount {
+    int32_t entries = 0;
+    int32_t left_out = 0;
+};
+
+LinkCount count_links(velhashtable *links) {
+    LinkCount n;
     for (void *item = velhashtable_iterate(links, nullptr, nullptr); item != nullptr;
          item = velhashtable_iterate(links, item, item)) {
-        ++n;
+        ++n.entries;
+        if (is_meta_text(static_cast<const char *>(item))) ++n.left_out;
     }
     return n;
 }
@@ -173,7 +183,7 @@ std::optional<uint32_t> link_id(const char *link, const visited_url_obj *page) {
 
 size_t stored_size(const visited_url_obj *obj, int32_t links) {
     auto text_size = [](const char *text) { return (text != nullptr ? std::strlen(text) : 0) + 1; };
-    return kFixedSize + (obj->md5[0] != '\0' ? kDigestLength + 1 : 1) + text_size(obj->url) + 1 +
+    return kFixedSize + (obj->md5[0] != '\0' ? kVurlDigestLength + 1 : 1) + text_size(obj->url) + 1 +
            (obj->referer != nullptr ? 4 : 0) + 4 * static_cast<size_t>(links) + 4 +
            text_size(obj->database) + 8;
 }
@@ -184,7 +194,7 @@ bool write_head(ByteWriter &out, const visited_url_obj *obj) {
               out.write_fixed32(obj->last_modified) && out.write_fixed32(obj->rd_expires) &&
               out.write_fixed32(static_cast<uint32_t>(obj->progress_status));
     if (obj->md5[0] != '\0') {
-        ok = ok && out.write_bytes(obj->md5, kDigestLength) && out.write_byte(0);
+        ok = ok && out.write_bytes(obj->md5, kVurlDigestLength) && out.write_byte(0);
     } else {
         ok = ok && out.write_byte(0);
     }
@@ -204,7 +214,14 @@ bool write_links(ByteWriter &out, const visited_url_obj *obj) {
     if (obj->links == nullptr) return true;
     for (void *item = velhashtable_iterate(obj->links, nullptr, nullptr); item != nullptr;
          item = velhashtable_iterate(obj->links, item, item)) {
-        std::optional<uint32_t> id = link_id(static_cast<const char *>(item), obj);
+        const char *link = static_cast<const char *>(item);
+        if (is_meta_text(link)) {
+            vellog_write(0, 3, kSource, __LINE__,
+                         "Link %s of %s is the visited url metadata's key, not a URL; left out\n",
+                         link, text_or_empty(obj->url));
+            continue;
+        }
+        std::optional<uint32_t> id = link_id(link, obj);
         if (!id || !out.write_fixed32(*id)) return false;
     }
     return true;
@@ -262,8 +279,9 @@ DBT *visited_url_obj2DBT(const visited_url_obj *obj) {
     const int32_t links = obj->links != nullptr ? obj->link_count : 0;
     // Checked before anything is looked up, so that a record whose count
     // lies creates no records for its links.
-    if (links < 0 || (obj->links != nullptr && count_links(obj->links) != links)) return nullptr;
-    const size_t size = stored_size(obj, links);
+    const LinkCount counted = obj->links != nullptr ? count_links(obj->links) : LinkCount{};
+    if (links < 0 || (obj->links != nullptr && counted.entries != links)) return nullptr;
+    const size_t size = stored_size(obj, links - counted.left_out);
     MallocPtr<uint8_t> bytes(static_cast<uint8_t *>(std::malloc(size)));
     if (bytes == nullptr) out_of_memory();
 
@@ -292,6 +310,10 @@ visited_url_obj *DBT2visited_url_obj_V2(const DBT *dbt, int resolve) {
 
 visited_url_obj *DBT2visited_url_obj(const DBT *dbt) {
     return DBT2visited_url_obj_V2(dbt, 1);
+}
+
+std::optional<uint32_t> visited_url_stored_last_processed(const void *data, size_t size) {
+    return ByteReader(data, size).read_fixed32();
 }
 
 void free_visited_url_obj(visited_url_obj *obj, int free_links) {

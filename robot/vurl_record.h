@@ -27,11 +27,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string_view>
 
 #include "adt/velhashtable.h"
 
 inline constexpr int32_t kVurlLinkBuckets = 73;
+// Where the stored digest area starts, and the length of a digest.
+inline constexpr size_t kVurlDigestOffset = 20;
+inline constexpr size_t kVurlDigestLength = 32;
 
 struct visited_url_obj {
     uint32_t last_processed;  // start time of the crawl that last processed the URL
@@ -125,5 +130,16 @@ visited_url_obj *DBT2visited_url_obj(const DBT *dbt);
 // Releases the record's strings, its links when free_links is nonzero, and
 // the record. Accepts null.
 void free_visited_url_obj(visited_url_obj *obj, int free_links);
+
+// Owns a decoded record; frees its links too unless free_links is cleared.
+struct FreeVisitedUrl {
+    int free_links = 1;
+    void operator()(visited_url_obj *obj) const { free_visited_url_obj(obj, free_links); }
+};
+using VisitedUrlPtr = std::unique_ptr<visited_url_obj, FreeVisitedUrl>;
+
+// The last_processed word at the front of a stored value, read without
+// decoding the rest; none when the value is shorter than 4 bytes.
+std::optional<uint32_t> visited_url_stored_last_processed(const void *data, size_t size);
 
 #endif  // CRAWLPEEK_ROBOT_VURL_RECORD_H_

@@ -1,7 +1,6 @@
 #include "robot/vurl_writer_lock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,29 +10,32 @@ namespace {
 // The descriptor that holds this process's mark, or -1.
 int g_mark_fd = -1;
 
-int open_for_lock(const char *path) {
+int open_retrying(const char *path, int flags) {
     int fd;
     do {
-        fd = open(path, O_RDONLY | O_CLOEXEC);
+        fd = open(path, flags | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
 
-int try_lock(int fd, int operation) {
-    int result;
-    do {
-        result = flock(fd, operation | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    return result;
+struct flock whole_file(short type) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 0;  // to the end, however the file grows
+    return range;
 }
 
 }  // namespace
 
 int vurl_writer_lock_take(const char *path) {
     vurl_writer_lock_release();
-    const int fd = open_for_lock(path);
+    // A write lock needs a descriptor open for writing.
+    const int fd = open_retrying(path, O_RDWR);
     if (fd < 0) return 0;
-    if (try_lock(fd, LOCK_EX) != 0) {
+    struct flock range = whole_file(F_WRLCK);
+    if (fcntl(fd, F_OFD_SETLK, &range) != 0) {
         close(fd);
         return 0;
     }
@@ -43,17 +45,20 @@ int vurl_writer_lock_take(const char *path) {
 
 void vurl_writer_lock_release() {
     if (g_mark_fd < 0) return;
-    // Closing the only descriptor of the open file drops its lock.
+    // A child forked without exec shares the open file, and closing this
+    // descriptor alone would leave the lock to it: unlock the file itself.
+    struct flock range = whole_file(F_UNLCK);
+    fcntl(g_mark_fd, F_OFD_SETLK, &range);
     close(g_mark_fd);
     g_mark_fd = -1;
 }
 
 int vurl_writer_lock_held(const char *path) {
-    const int fd = open_for_lock(path);
+    const int fd = open_retrying(path, O_RDONLY);
     if (fd < 0) return 0;
-    // A shared lock is refused only while an exclusive one is held, so
-    // readers testing at once do not see each other.
-    const int held = try_lock(fd, LOCK_SH) != 0 && errno == EWOULDBLOCK ? 1 : 0;
+    // Asks whether a write lock could be placed; nothing is taken.
+    struct flock range = whole_file(F_WRLCK);
+    const int rc = fcntl(fd, F_OFD_GETLK, &range);
     close(fd);
-    return held;
+    return rc == 0 && range.l_type != F_UNLCK ? 1 : 0;
 }

@@ -1,4 +1,5 @@
 // crawlpeek: prints the crawler's visited-URL database for its operator.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "tool/dump.h"
 #include "tool/hook_settings.h"
 #include "tool/options.h"
+#include "tool/record_check.h"
 
 namespace {
 
@@ -41,8 +43,24 @@ void read_url_table_budget() {
     g_url_table_budget = budget;
 }
 
+// Whether dir, named with -h, is a directory; when not, one line on standard
+// error says why.
+bool is_directory(const char *dir) {
+    struct stat st;
+    if (stat(dir, &st) != 0) {
+        std::fprintf(stderr, "crawlpeek: -h %s: %s\n", dir, std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "crawlpeek: -h %s: %s\n", dir, std::strerror(ENOTDIR));
+        return false;
+    }
+    return true;
+}
+
 // Opens the database, prints what the settings ask for and closes it; the
-// process's exit status.
+// process's exit status: 0 done, 1 when the database cannot be opened or
+// does not pass verification.
 int read_database(const RunSettings &settings) {
     // A failed environment shows up as a database that does not open.
     robot_db_init();
@@ -50,20 +68,26 @@ int read_database(const RunSettings &settings) {
     // file a crawler is writing fails verification without being damaged,
     // and is walked as it is.
     if (settings.url == nullptr) {
-        if (visited_url_is_being_written() != 0) {
-            std::fprintf(stderr,
-                         "crawlpeek: a crawler is writing url-visited.db; records it changes "
-                         "during the dump may be shown as they were, or not at all\n");
-        } else if (visited_url_verify_records() == 0) {
-            std::fprintf(stderr,
-                         "crawlpeek: url-visited.db does not pass verification: it is damaged; "
-                         "nothing is dumped\n");
-            rlog_write(0, 3, "crawlpeek", __LINE__,
-                       "Visited url database does not pass verification\n");
-            return 1;
+        switch (check_record_file(visited_url_record_path())) {
+            case RecordFileState::kSound:
+                break;
+            case RecordFileState::kBeingWritten:
+                std::fprintf(stderr,
+                             "crawlpeek: a crawler is writing url-visited.db; records it changes "
+                             "during the dump may be shown as they were, or not at all\n");
+                break;
+            case RecordFileState::kDamaged:
+                std::fprintf(stderr,
+                             "crawlpeek: url-visited.db does not pass verification: it is "
+                             "damaged; nothing is dumped\n");
+                rlog_write(0, 3, "crawlpeek", __LINE__,
+                           "Visited url database does not pass verification\n");
+                return 1;
         }
     }
     // 0: read only what is there; no file is created, no crawl start stamped.
+    // A database that does not open is a failure a script must see.
+    int status = 1;
     if (visited_url_init(0) == 0) {
         rlog_write(0, 3, "crawlpeek", __LINE__, "Failed to open visited url database\n");
     } else {
@@ -75,10 +99,11 @@ int read_database(const RunSettings &settings) {
             dump_entry(settings.url, settings.follow_referers, &counters);
         }
         if (settings.show_summary) print_summary(counters);
+        status = 0;
     }
     // 0: the metadata is not written back.
     visited_url_shutdown(0);
-    return 0;
+    return status;
 }
 
 // Reads the database in a child process and returns the status to exit with.
@@ -87,9 +112,14 @@ int read_database(const RunSettings &settings) {
 // with a signal. The operator then gets a message and status 1, not a crash.
 int read_database_in_child(const RunSettings &settings) {
     std::fflush(nullptr);
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) return read_database(settings);
-    if (child == 0) std::exit(read_database(settings));
+    if (child == 0) {
+        // The operator started the parent: the log names it.
+        objlog_show_pid(parent);
+        std::exit(read_database(settings));
+    }
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) return 1;
@@ -126,8 +156,12 @@ int main(int argc, char *argv[]) {
         case OptionsResult::kRun:
             break;
     }
-    if (settings.state_dir != nullptr) tool_set_state_path(settings.state_dir);
     robot_log_init(kLogFile, settings.log_level, kLogRotateSize);
+    if (settings.state_dir != nullptr) {
+        // A mistyped directory is reported, not made: crawlpeek changes nothing.
+        if (!is_directory(settings.state_dir)) return 1;
+        tool_set_state_path(settings.state_dir);
+    }
     g_show_details = settings.show_details ? 1 : 0;
     read_url_table_budget();
 

@@ -22,6 +22,7 @@
 
 #include "adt/velhashtable.h"
 #include "extra/getopt.h"
+#include "extra/malloc_ptr.h"
 #include "log/log.h"
 #include "log/objlog.h"
 #include "robot/robot_db_env.h"
@@ -200,14 +201,14 @@ struct FreeTable {
 // Stores what a fetch of the page found, as the crawler does after a fetch.
 void store_fetch(const std::string &url, const SimPage &found, const SimWeb &web) {
     velhashtable *raw = nullptr;
-    if (velhashtable_create(kVurlLinkBuckets, &raw) != 0) std::exit(-1);
+    if (velhashtable_create(kVurlLinkBuckets, &raw) != 0) out_of_memory();
     std::unique_ptr<velhashtable, FreeTable> links(raw);
     for (uint64_t target : found.links) {
         const std::string link = web.url(target);
         velhashtable_insert(links.get(), link.c_str(), link.c_str());
     }
     const uint32_t visited = static_cast<uint32_t>(std::time(nullptr));
-    const uint32_t modified = found.age != 0 ? static_cast<uint32_t>(g_timestamp) - found.age : 0;
+    const uint32_t modified = found.age != 0 ? g_timestamp - found.age : 0;
     const uint32_t expires = visited + kExpiry;
     visited_url_update_data(url.c_str(), found.server_status, 0, &visited, &modified, &expires,
                             links.get(), found.md5.empty() ? nullptr : found.md5.c_str(),
@@ -257,8 +258,8 @@ void work(Frontier &frontier, const SimWeb &web, const SimSettings &settings, st
 
 // Waits until the clock has passed the last crawl's start, so that a new
 // crawl's stamp differs from the old one.
-void wait_past(int32_t start) {
-    while (std::time(nullptr) <= start) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+void wait_past(uint32_t start) {
+    while (std::time(nullptr) <= static_cast<time_t>(start)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 struct Totals {
@@ -293,7 +294,7 @@ bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, To
     // The passes run in the last crawl, which they finish.
     const bool finished =
         !((settings.keep_unfinished || settings.run_passes) && crawl == settings.crawls);
-    const int32_t started = g_timestamp;
+    const uint32_t started = g_timestamp;
     // A finished crawl clears its start in the metadata as it shuts down.
     tool_set_erase_status(finished ? 1 : 0);
     visited_url_shutdown(1);

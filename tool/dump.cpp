@@ -27,10 +27,7 @@ constexpr char kLastProcessTimeUrl[] = "LastProcessTime";
 
 using OwnedText = MallocPtr<char>;
 
-struct FreeRecord {
-    void operator()(visited_url_obj *obj) const { free_visited_url_obj(obj, 1); }
-};
-using OwnedRecord = std::unique_ptr<visited_url_obj, FreeRecord>;
+using OwnedRecord = VisitedUrlPtr;
 
 void count_sizes(const DBT &key, const MallocDbt &value) {
     g_total_key_size += key.size;
@@ -159,7 +156,7 @@ void dump_entry(const char *url, bool follow_referers, dump_counters *counters) 
     }
 }
 
-void print_crawl_banner(int32_t crawl_start) {
+void print_crawl_banner(uint32_t crawl_start) {
     std::printf("  =====================================================\n");
     if (crawl_start != 0) {
         char started[kTimeTextSize];

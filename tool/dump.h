@@ -71,7 +71,8 @@ bool is_last_process_time(std::string_view url);
 void dump_entry(const char *url, bool follow_referers, dump_counters *counters);
 
 // Whether the crawl started at crawl_start (0: none in progress) finished.
-void print_crawl_banner(int32_t crawl_start);
+// The start is an unsigned 32-bit time, right until 2106.
+void print_crawl_banner(uint32_t crawl_start);
 
 // The eleven lines of the summary.
 void print_summary(const dump_counters &counters);

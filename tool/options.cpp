@@ -1,5 +1,6 @@
 #include "tool/options.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,14 @@ void note_record_file(const char *name) {
     if (std::strcmp(name, kRecordFile) == 0) return;
     std::fprintf(stderr, "crawlpeek: -f %s is ignored: the record file is always %s\n", name,
                  kRecordFile);
+}
+
+// The -l argument as a decimal number, as atol reads it (text that is no
+// number gives 0), held to the 32 bits of a log level so that a huge value
+// cannot wrap into its opposite.
+int32_t log_level_of(const char *text) {
+    const long value = std::strtol(text, nullptr, 10);
+    return static_cast<int32_t>(std::clamp<long>(value, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace
@@ -42,7 +51,7 @@ OptionsResult parse_options(int argc, char *argv[], RunSettings *settings) {
             case 'v':
                 return OptionsResult::kVersion;
             case 'l':
-                settings->log_level = static_cast<int32_t>(std::atol(libvel_optarg));
+                settings->log_level = log_level_of(libvel_optarg);
                 break;
             case 'f':
                 note_record_file(libvel_optarg);

@@ -11,10 +11,7 @@
 #include "robot/robot_home.h"
 #include "robot/vurl_record.h"
 
-struct FreeRecord {
-    void operator()(visited_url_obj *obj) const { free_visited_url_obj(obj, 1); }
-};
-using Record = std::unique_ptr<visited_url_obj, FreeRecord>;
+using Record = VisitedUrlPtr;
 
 struct FreeTable {
     void operator()(velhashtable *table) const { velhashtable_free(table); }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 
 #include "robot/coding.h"
@@ -28,7 +27,7 @@ class VurlMarkingTest : public VurlDbTest {
     }
     uint32_t processed(const std::string &url) { return record(url)->last_processed; }
     void mark(const char *url) {
-        std::lock_guard<std::mutex> hold(db_lock);
+        VisitedDbHold hold;
         MarkTreeProcessed(url);
     }
     // The stored metadata flags, as the next open would read them.
@@ -168,4 +167,23 @@ TEST_F(VurlMarkingTest, AStopEndsTheScanAfterTheRecordItFollows) {
     EXPECT_EQ(test_hooks().depot_deletes.size(), 2u);
 }
 
+TEST_F(VurlMarkingTest, ValuesThatDoNotDecodeAreNeitherStampedNorWrittenPast) {
+    // Too short to hold a stamp; full length but with a URL that never ends.
+    const std::pair<const char *, std::string> cases[] = {{"http://short/", "ab"},
+                                                          {"http://cut/", std::string(24, 'x')}};
+    for (const auto &[url, bytes] : cases) {
+        DBT key = string_key(url);
+        DBT value = borrowed_dbt(bytes.data(), bytes.size());
+        ASSERT_EQ(vdb_url->put(vdb_url, &key, &value), 1);
+    }
+    g_timestamp = kNextCrawl;
+    for (const auto &[url, bytes] : cases) {
+        mark(url);
+        EXPECT_EQ(stored(url), bytes) << url;
+    }
+    EXPECT_EQ(ProcessDisabledStartPoint(), 0);
+    for (const auto &[url, bytes] : cases) EXPECT_EQ(stored(url), bytes) << url;
+}
+
 }  // namespace
+

@@ -6,9 +6,12 @@
 #include <string>
 
 #include "robot/coding.h"
+#include "robot/dbt.h"
+#include "robot/id_indirect.h"
 #include "robot/vurl_db.h"
 #include "robot/vurl_fixture.h"
 #include "robot/vurl_meta.h"
+#include "support/sample_db.h"
 
 namespace {
 
@@ -165,6 +168,50 @@ TEST_F(VurlOpsTest, TheWalkReturnsCopiesInIdOrderUntilTheEnd) {
     ASSERT_NE(again, nullptr);
     EXPECT_STREQ(again, "http://c/");
     std::free(again);
+}
+
+TEST_F(VurlOpsTest, TheMetadataKeyIsNeverAUrl) {
+    // Claimed as a URL: refused with a log line, nothing stored, no id used.
+    EXPECT_EQ(visited_url_get_status("VURL_META_DATA", nullptr, 1, 3), 1);
+    EXPECT_EQ(stored("VURL_META_DATA"), "");
+    EXPECT_EQ(g_vurl_meta.next_id, 1);
+    EXPECT_NE(module_log_text().find("VURL_META_DATA is the visited url metadata's key"),
+              std::string::npos);
+    // As a link it is left out; the page keeps its other links.
+    add_page("http://a/", {"VURL_META_DATA", "http://b/"});
+    EXPECT_EQ(table_entries(record("http://a/")->links), std::vector<std::string>{"http://b/"});
+    EXPECT_EQ(id_of("http://b/"), 2u);
+}
+
+TEST_F(VurlOpsTest, NoIdPastTheLastIsHandedOut) {
+    g_vurl_meta.next_id = kVurlIdLimit;
+    EXPECT_EQ(visited_url_create_entry("http://late/", 0, nullptr, 1, 0), 0);
+    EXPECT_EQ(g_vurl_meta.next_id, kVurlIdLimit);
+    EXPECT_EQ(stored("http://late/"), "");
+    EXPECT_NE(module_log_text().find("No record id left"), std::string::npos);
+}
+
+TEST_F(VurlOpsTest, GetStatusLogsOnlyAFailedWriteAsUnableToUpdate) {
+    // The referer's record exists (id 7) but vid.db does not know its URL, so
+    // the page decodes but cannot be encoded again.
+    const std::string referer_id = be32(7);
+    const std::string referer_bytes = StoredRecord::full("http://gone/").bytes();
+    DBT id = borrowed_dbt(referer_id.data(), referer_id.size());
+    DBT referer = borrowed_dbt(referer_bytes.data(), referer_bytes.size());
+    DB *records = vdb_url->db.get();
+    ASSERT_EQ(records->put(records, nullptr, &id, &referer, 0), 0);
+    StoredRecord page = StoredRecord::full("http://page/");
+    page.referer_id = 7;
+    const std::string page_bytes = page.bytes();
+    DBT key = string_key("http://page/");
+    DBT value = borrowed_dbt(page_bytes.data(), page_bytes.size());
+    ASSERT_EQ(vdb_url->put(vdb_url, &key, &value), 1);
+
+    EXPECT_EQ(visited_url_get_status("http://page/", nullptr, 1, 3), 1);
+    const std::string log = module_log_text();
+    EXPECT_NE(log.find("Referer http://gone/ for url http://page/ not found"), std::string::npos);
+    EXPECT_EQ(log.find("unable to update vurl"), std::string::npos) << log;
+    EXPECT_EQ(stored("http://page/"), page_bytes);
 }
 
 }  // namespace

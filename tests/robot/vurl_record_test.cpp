@@ -12,10 +12,7 @@
 
 namespace {
 
-struct FreeRecord {
-    void operator()(visited_url_obj *obj) const { free_visited_url_obj(obj, 1); }
-};
-using Record = std::unique_ptr<visited_url_obj, FreeRecord>;
+using Record = VisitedUrlPtr;
 
 Record decode(const std::string &bytes, int resolve = 1) {
     DBT dbt{};

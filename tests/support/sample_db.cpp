@@ -21,8 +21,8 @@ std::string url_key(const std::string &url) {
     return cstring(url);
 }
 
-std::string meta_bytes(int32_t version, int32_t crawl_start, int32_t next_id, uint32_t flags) {
-    return be32(static_cast<uint32_t>(version)) + be32(static_cast<uint32_t>(crawl_start)) +
+std::string meta_bytes(int32_t version, uint32_t crawl_start, int32_t next_id, uint32_t flags) {
+    return be32(static_cast<uint32_t>(version)) + be32(crawl_start) +
            be32(static_cast<uint32_t>(next_id)) + be32(flags);
 }
 
@@ -131,7 +131,7 @@ void SampleDb::put_id(const std::string &url, const std::string &value) {
     ids_[url_key(url)] = value;
 }
 
-void SampleDb::set_meta(int32_t version, int32_t crawl_start, int32_t next_id, uint32_t flags) {
+void SampleDb::set_meta(int32_t version, uint32_t crawl_start, int32_t next_id, uint32_t flags) {
     set_meta_bytes(meta_bytes(version, crawl_start, next_id, flags));
 }
 

@@ -53,7 +53,7 @@ class SampleDb {
     void put_id(const std::string &url, const std::string &value);
     // The metadata; by default version 2, no crawl in progress, next_id past
     // every id handed out.
-    void set_meta(int32_t version, int32_t crawl_start, int32_t next_id, uint32_t flags);
+    void set_meta(int32_t version, uint32_t crawl_start, int32_t next_id, uint32_t flags);
     void set_meta_bytes(const std::string &bytes);
     void drop_meta();
 

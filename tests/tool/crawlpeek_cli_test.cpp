@@ -1,6 +1,7 @@
 // crawlpeek run as a process: its command line, output and exit statuses.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -60,10 +61,10 @@ TEST_F(CrawlpeekCliTest, MissingArgumentPrintsUsageWithStatusOne) {
     }
 }
 
-TEST_F(CrawlpeekCliTest, WithoutTheDatabaseFilesTheRunLogsAndPrintsNothing) {
+TEST_F(CrawlpeekCliTest, WithoutTheDatabaseFilesTheRunLogsPrintsNothingAndFails) {
     std::filesystem::create_directory(dir_.file("logs"));
     ProcessResult r = run({"-l", "abc"});  // no number: level 0, which the message passes
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, dir_.file("robot/url-visited.db") + ": No such file or directory\n");
     const std::string log = read_file(dir_.file("logs/crawlpeek.log"));
@@ -74,9 +75,53 @@ TEST_F(CrawlpeekCliTest, WithoutTheDatabaseFilesTheRunLogsAndPrintsNothing) {
     EXPECT_FALSE(file_exists(dir_.file("robot/vid.db")));
 }
 
+TEST_F(CrawlpeekCliTest, LogLevelsBeyond32BitsAreHeldNotWrapped) {
+    std::filesystem::create_directory(dir_.file("logs"));
+    const struct {
+        const char *level;
+        bool logs;
+    } cases[] = {{"4294967295", true}, {"2147483648", true}, {"-99999999999999999999", false},
+                 {"-4294967296", false}, {"0", true}, {"-1", false}};
+    for (const auto &c : cases) {
+        std::filesystem::remove(dir_.file("logs/crawlpeek.log"));
+        run({"-l", c.level});
+        const bool logged =
+            read_file(dir_.file("logs/crawlpeek.log")).find("Failed to open") != std::string::npos;
+        EXPECT_EQ(logged, c.logs) << c.level;
+    }
+}
+
+TEST_F(CrawlpeekCliTest, TheLogNamesTheProcessTheOperatorStarted) {
+    std::filesystem::create_directory(dir_.file("logs"));
+    RunningProcess p = start_process(CRAWLPEEK_BINARY, {}, dir_.path());
+    const pid_t pid = p.pid;
+    finish_process(&p);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "] %5d@001: ERROR: Failed to open", pid);
+    const std::string log = read_file(dir_.file("logs/crawlpeek.log"));
+    EXPECT_NE(log.find(expected), std::string::npos) << log;
+}
+
+TEST_F(CrawlpeekCliTest, AHomeThatIsNoDirectoryIsReportedAndNothingIsMade) {
+    std::filesystem::create_directory(dir_.file("logs"));
+    ASSERT_TRUE(write_file(dir_.file("plain"), "x"));
+    const struct {
+        const char *home;
+        const char *why;
+    } cases[] = {{"mistyped/robot", "No such file or directory"}, {"plain", "Not a directory"}};
+    for (const auto &c : cases) {
+        ProcessResult r = run({"-h", c.home});
+        EXPECT_EQ(r.status, 1) << c.home;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, std::string("crawlpeek: -h ") + c.home + ": " + c.why + "\n");
+    }
+    EXPECT_FALSE(file_exists(dir_.file("mistyped")));
+    EXPECT_EQ(read_file(dir_.file("plain")), "x");
+}
+
 TEST_F(CrawlpeekCliTest, RunWithoutLogDirectorySaysItCannotAppend) {
     ProcessResult r = run({});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind("Cannot append to logs/crawlpeek.log.\n", 0), 0u) << r.err;
 }
@@ -84,7 +129,7 @@ TEST_F(CrawlpeekCliTest, RunWithoutLogDirectorySaysItCannotAppend) {
 TEST_F(CrawlpeekCliTest, LargeExistingLogIsRotatedWhenOpened) {
     std::filesystem::create_directory(dir_.file("logs"));
     ASSERT_TRUE(write_file(dir_.file("logs/crawlpeek.log"), std::string(1000001, 'o')));
-    EXPECT_EQ(run({}).status, 0);
+    run({});
     EXPECT_EQ(read_file(dir_.file("logs/crawlpeek.log.0")).size(), 1000001u);
     EXPECT_EQ(read_file(dir_.file("logs/crawlpeek.log")).find("oo"), std::string::npos);
 }

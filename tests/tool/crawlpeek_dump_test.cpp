@@ -164,6 +164,22 @@ TEST_F(CrawlpeekDumpTest, ASingleEntryPrintsAloneAndAMissingOneNothing) {
     EXPECT_EQ(missing.err, "");
 }
 
+TEST_F(CrawlpeekDumpTest, TimesPast2038PrintAsTheyAreUntil2106) {
+    SampleDb db;
+    StoredRecord a = StoredRecord::full(kA);
+    a.last_processed = 0x80000000u;
+    a.last_modified = 0xffffffffu;
+    db.add(a);
+    db.set_meta(2, 0x80000000u, static_cast<int32_t>(db.next_id()), 0);
+    write(db);
+    const std::string out = run({}).out;
+    for (const char *line : {"  Last crawl started at Tue, 19 Jan 2038 03:14:08 GMT is not completed\n",
+                             "  last_processed:  Tue, 19 Jan 2038 03:14:08 GMT\n",
+                             "  last_modified:   Sun, 07 Feb 2106 06:28:15 GMT\n"}) {
+        EXPECT_NE(out.find(line), std::string::npos) << line << out;
+    }
+}
+
 TEST_F(CrawlpeekDumpTest, TheRefererChainPrintsOneUrlALineUpToTheStartingPoint) {
     write(example());
     const std::string chain = std::string(kC) + "\n" + kB + "\n" + kA + "\n";

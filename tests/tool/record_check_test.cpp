@@ -1,0 +1,75 @@
+// The check before a whole dump: a file that fails verification is called
+// damaged only when no crawler had it open for writing before, during or
+// after the verifier read it.
+#include "tool/record_check.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "robot/vurl_writer_lock.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+// What a crawler does while the verifier reads, and what the verifier finds.
+enum class Meanwhile { kNothing, kTakesTheMark, kWritesAndCloses };
+Meanwhile g_meanwhile = Meanwhile::kNothing;
+bool g_verdict = false;
+int g_verifier_runs = 0;
+
+bool fake_verifier(const std::string &path) {
+    ++g_verifier_runs;
+    if (g_meanwhile == Meanwhile::kTakesTheMark) vurl_writer_lock_take(path.c_str());
+    if (g_meanwhile == Meanwhile::kWritesAndCloses) {
+        vurl_writer_lock_take(path.c_str());
+        std::ofstream(path, std::ios::app) << "page";
+        vurl_writer_lock_release();
+    }
+    return g_verdict;
+}
+
+TEST(RecordCheckTest, OnlyAFileNobodyWroteIsCalledDamaged) {
+    const struct {
+        const char *what;
+        bool marked_before;
+        Meanwhile meanwhile;
+        bool verdict;
+        RecordFileState state;
+        int verifier_runs;
+    } cases[] = {
+        {"sound", false, Meanwhile::kNothing, true, RecordFileState::kSound, 1},
+        {"damaged", false, Meanwhile::kNothing, false, RecordFileState::kDamaged, 1},
+        {"marked before", true, Meanwhile::kNothing, false, RecordFileState::kBeingWritten, 0},
+        {"marked during", false, Meanwhile::kTakesTheMark, false,
+         RecordFileState::kBeingWritten, 1},
+        {"written and released during", false, Meanwhile::kWritesAndCloses, false,
+         RecordFileState::kBeingWritten, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        const std::string path = dir.file("url-visited.db");
+        ASSERT_TRUE(write_file(path, "pages"));
+        if (c.marked_before) {
+            ASSERT_EQ(vurl_writer_lock_take(path.c_str()), 1);
+        }
+        g_meanwhile = c.meanwhile;
+        g_verdict = c.verdict;
+        g_verifier_runs = 0;
+        EXPECT_EQ(check_record_file(path, fake_verifier), c.state);
+        EXPECT_EQ(g_verifier_runs, c.verifier_runs);
+        vurl_writer_lock_release();
+    }
+}
+
+TEST(RecordCheckTest, AnAbsentFileIsLeftToTheOpenToReport) {
+    ScratchDir dir;
+    g_verifier_runs = 0;
+    EXPECT_EQ(check_record_file(dir.file("url-visited.db"), fake_verifier),
+              RecordFileState::kSound);
+    EXPECT_EQ(g_verifier_runs, 0);
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+// The check a whole dump makes before it walks all of url-visited.db.
+//
+// Berkeley DB's reads trust the pages they are given, and a damaged page can
+// make them read outside the file or go round in circles, so a file is
+// verified page by page before it is walked. A file a crawler is writing
+// cannot be verified (its newest pages are in the shared cache, not on disk)
+// and is walked through the cache as it stands.
+#ifndef CRAWLPEEK_TOOL_RECORD_CHECK_H_
+#define CRAWLPEEK_TOOL_RECORD_CHECK_H_
+
+#include <string>
+
+enum class RecordFileState {
+    kSound,         // verified, or absent (the open reports an absent file)
+    kBeingWritten,  // a crawler had it open for writing before, during or after the check
+    kDamaged,       // it does not pass verification, and nobody wrote it meanwhile
+};
+
+// Berkeley DB's verifier over the file at path, reading the file itself
+// rather than the shared cache, in a child process (which the caller's other
+// threads must allow); what it finds goes to standard error. True when the
+// file passes.
+bool verify_record_file(const std::string &path);
+
+// Tests the writer's mark on the record file at path, verifies the file with
+// verify when it is not marked, then tests the mark and the file's identity,
+// size and times again: a crawler that took or dropped the mark while the
+// verifier read, or wrote the file meanwhile, makes the answer kBeingWritten
+// rather than kDamaged.
+RecordFileState check_record_file(const std::string &path,
+                                  bool (*verify)(const std::string &) = verify_record_file);
+
+#endif  // CRAWLPEEK_TOOL_RECORD_CHECK_H_
