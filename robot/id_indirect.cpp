@@ -24,12 +24,15 @@ namespace {
 constexpr char kSource[] = "vurl";
 
 // The first step of every operation: the URL's id into *id (left in Berkeley
-// DB's memory). The metadata's key, and a value that is not 4 bytes, are
-// not found: neither is a URL's id.
+// DB's memory). The metadata's key, and a value that is no id, are not
+// found: a put then gives the URL a sound id.
 int lookup_id(DB *id_db, DBT *key, DBT *id, uint32_t flags) {
     if (vurl_is_meta_key(key)) return DB_NOTFOUND;
     const int rc = id_db->get(id_db, nullptr, key, id, flags);
-    return rc == 0 && id->size != 4 ? DB_NOTFOUND : rc;
+    if (rc != 0) return rc;
+    const bool is_id = id->size == 4 &&
+                       vurl_is_record_id(decode_fixed32(static_cast<const uint8_t *>(id->data)));
+    return is_id ? 0 : DB_NOTFOUND;
 }
 
 // Gives the URL key the id next_id in vid.db; Berkeley DB's result, or

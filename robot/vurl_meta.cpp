@@ -41,7 +41,7 @@ int64_t key_count(DB *db) {
 std::optional<uint32_t> key_id(const DBT &key) {
     if (key.size != 4) return std::nullopt;
     const uint32_t id = decode_fixed32(static_cast<const uint8_t *>(key.data));
-    if (id == 0 || id >= static_cast<uint32_t>(kVurlIdLimit)) return std::nullopt;
+    if (!vurl_is_record_id(id)) return std::nullopt;
     return id;
 }
 

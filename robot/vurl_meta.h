@@ -27,6 +27,12 @@ inline constexpr char VURL_META_KEY[] = "VURL_META_DATA";
 // next_id never passes this: ids run from 1 to 2^31 - 2, and a next_id equal
 // to it means that none is left.
 inline constexpr int32_t kVurlIdLimit = INT32_MAX;
+
+// Whether a stored 4-byte value can be a record id; anything else found
+// where an id belongs is damage and names no record.
+inline bool vurl_is_record_id(uint32_t value) {
+    return value != 0 && value < static_cast<uint32_t>(kVurlIdLimit);
+}
 // The layout version written into new metadata.
 inline constexpr int32_t VURL_VERSION = 2;
 inline constexpr size_t kVurlMetaStoredSize = 16;

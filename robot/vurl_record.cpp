@@ -143,14 +143,16 @@ bool is_meta_text(const char *text) {
     return vurl_is_meta_key(&key);
 }
 
-// The id vid.db holds for url: a value of exactly 4 bytes (the metadata's
-// 16 bytes are no id).
+// The id vid.db holds for url: a value of exactly 4 bytes that can be an id
+// (the metadata's 16 bytes are none, and a damaged 0 would end a link list).
 std::optional<uint32_t> id_of(const char *url) {
     if (is_meta_text(url)) return std::nullopt;
     DBT key = string_key(url);
     MallocDbt value;
     if (sto_get(vdb_id, &key, value.get()) == 0 || value.size() != 4) return std::nullopt;
-    return decode_fixed32(static_cast<const uint8_t *>(value.data()));
+    const uint32_t id = decode_fixed32(static_cast<const uint8_t *>(value.data()));
+    if (!vurl_is_record_id(id)) return std::nullopt;
+    return id;
 }
 
 // The entries of a table, counted by walking it, and those of them that are

@@ -7,8 +7,10 @@
 
 namespace {
 
-// The descriptor that holds this process's mark, or -1.
+// The descriptor that holds the mark, or -1, and the process that took it:
+// a child forked without exec inherits both but not the right to unlock.
 int g_mark_fd = -1;
+pid_t g_mark_owner = 0;
 
 int open_retrying(const char *path, int flags) {
     int fd;
@@ -40,15 +42,20 @@ int vurl_writer_lock_take(const char *path) {
         return 0;
     }
     g_mark_fd = fd;
+    g_mark_owner = getpid();
     return 1;
 }
 
 void vurl_writer_lock_release() {
     if (g_mark_fd < 0) return;
     // A child forked without exec shares the open file, and closing this
-    // descriptor alone would leave the lock to it: unlock the file itself.
-    struct flock range = whole_file(F_UNLCK);
-    fcntl(g_mark_fd, F_OFD_SETLK, &range);
+    // descriptor alone would leave the lock to it: the owner unlocks the file
+    // itself. A child only lets go of its copy, or it would unlock the file
+    // its parent is still writing.
+    if (g_mark_owner == getpid()) {
+        struct flock range = whole_file(F_UNLCK);
+        fcntl(g_mark_fd, F_OFD_SETLK, &range);
+    }
     close(g_mark_fd);
     g_mark_fd = -1;
 }

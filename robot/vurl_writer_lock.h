@@ -18,8 +18,9 @@
 // cannot be opened for writing. The process holds one mark at a time.
 int vurl_writer_lock_take(const char *path);
 
-// Drops the mark this process holds, also for children it forked meanwhile
-// (they share the open file); nothing when it holds none.
+// Drops the mark this process took, also for children it forked meanwhile
+// (they share the open file); in such a child it only closes the child's
+// copy, leaving the parent's mark alone. Nothing when there is no mark.
 void vurl_writer_lock_release();
 
 // 1 when the mark on the file at path is held, by another process or by this

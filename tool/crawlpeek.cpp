@@ -63,7 +63,14 @@ bool is_directory(const char *dir) {
 // does not pass verification.
 int read_database(const RunSettings &settings) {
     // A failed environment shows up as a database that does not open.
-    robot_db_init();
+    if (settings.state_dir == nullptr) {
+        robot_db_init();
+    } else if (access(visited_url_record_path().c_str(), F_OK) == 0) {
+        // A directory named with -h is never made, even if it went away since
+        // it was checked, and holds no environment files unless it holds a
+        // database to read.
+        sys_set_db_env(robot_db_open_env(get_robot_db_path()));
+    }
     // The whole dump reads every page; a damaged one must not be walked. A
     // file a crawler is writing fails verification without being damaged,
     // and is walked as it is.
@@ -82,6 +89,13 @@ int read_database(const RunSettings &settings) {
                              "damaged; nothing is dumped\n");
                 rlog_write(0, 3, "crawlpeek", __LINE__,
                            "Visited url database does not pass verification\n");
+                return 1;
+            case RecordFileState::kUnchecked:
+                std::fprintf(stderr,
+                             "crawlpeek: url-visited.db could not be verified; nothing is "
+                             "dumped\n");
+                rlog_write(0, 3, "crawlpeek", __LINE__,
+                           "Visited url database could not be verified\n");
                 return 1;
         }
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -44,12 +45,12 @@ FileStamp stamp_of(const std::string &path) {
 
 }  // namespace
 
-bool verify_record_file(const std::string &path) {
+VerifyResult verify_record_file(const std::string &path) {
     // The verifier can fail hard on a badly damaged file, so it runs in a
-    // child: anything but a clean exit 0 means damage.
+    // child: a crash counts as damage like a failed check does.
     std::fflush(nullptr);
     const pid_t child = fork();
-    if (child < 0) return false;
+    if (child < 0) return VerifyResult::kNotRun;
     if (child == 0) {
         DB *db = nullptr;
         if (db_create(&db, nullptr, 0) != 0) _exit(1);
@@ -60,20 +61,33 @@ bool verify_record_file(const std::string &path) {
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return false;
+        if (errno != EINTR) return VerifyResult::kNotRun;
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return VerifyResult::kNotRun;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? VerifyResult::kPassed
+                                                          : VerifyResult::kFailed;
 }
 
 RecordFileState check_record_file(const std::string &path,
-                                  bool (*verify)(const std::string &)) {
+                                  VerifyResult (*verify)(const std::string &)) {
     if (path.empty()) return RecordFileState::kSound;
     if (vurl_writer_lock_held(path.c_str()) != 0) return RecordFileState::kBeingWritten;
     const FileStamp before = stamp_of(path);
     if (!before.exists) return RecordFileState::kSound;
-    const bool sound = verify(path);
+    const VerifyResult result = verify(path);
+    // A writer that came and went leaves the file's times changed (the stamp
+    // has nanoseconds here; on a file system with coarse times only the
+    // mark's second test covers a rewrite of the same size).
     if (vurl_writer_lock_held(path.c_str()) != 0 || !(stamp_of(path) == before)) {
         return RecordFileState::kBeingWritten;
     }
-    return sound ? RecordFileState::kSound : RecordFileState::kDamaged;
+    switch (result) {
+        case VerifyResult::kPassed:
+            return RecordFileState::kSound;
+        case VerifyResult::kFailed:
+            return RecordFileState::kDamaged;
+        case VerifyResult::kNotRun:
+            break;
+    }
+    return RecordFileState::kUnchecked;
 }

@@ -14,20 +14,25 @@ enum class RecordFileState {
     kSound,         // verified, or absent (the open reports an absent file)
     kBeingWritten,  // a crawler had it open for writing before, during or after the check
     kDamaged,       // it does not pass verification, and nobody wrote it meanwhile
+    kUnchecked,     // the verifier could not run, or was killed from outside
 };
+
+enum class VerifyResult { kPassed, kFailed, kNotRun };
 
 // Berkeley DB's verifier over the file at path, reading the file itself
 // rather than the shared cache, in a child process (which the caller's other
-// threads must allow); what it finds goes to standard error. True when the
-// file passes.
-bool verify_record_file(const std::string &path);
+// threads must allow); what it finds goes to standard error. kFailed also
+// when the verifier crashed on the file; kNotRun when no child could be
+// started or waited for, or it was killed (SIGKILL: out of memory, or an
+// operator).
+VerifyResult verify_record_file(const std::string &path);
 
 // Tests the writer's mark on the record file at path, verifies the file with
 // verify when it is not marked, then tests the mark and the file's identity,
 // size and times again: a crawler that took or dropped the mark while the
 // verifier read, or wrote the file meanwhile, makes the answer kBeingWritten
-// rather than kDamaged.
+// rather than kDamaged or kUnchecked.
 RecordFileState check_record_file(const std::string &path,
-                                  bool (*verify)(const std::string &) = verify_record_file);
+                                  VerifyResult (*verify)(const std::string &) = verify_record_file);
 
 #endif  // CRAWLPEEK_TOOL_RECORD_CHECK_H_

@@ -112,6 +112,18 @@ TEST_F(VisitedDbTest, ReadersProbingNeverMakeAWriterFail) {
     EXPECT_EQ(refused, 0);
 }
 
+TEST_F(VisitedDbTest, AForkedChildCannotDropItsParentsMark) {
+    ASSERT_EQ(visited_url_init(1), 1);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        vurl_writer_lock_release();
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(visited_url_is_being_written(), 1);
+}
+
 TEST_F(VisitedDbTest, ReleasingTheMarkReleasesItForForkedChildrenToo) {
     ASSERT_EQ(visited_url_init(1), 1);
     int gate[2];

@@ -181,7 +181,7 @@ TEST_F(VurlMarkingTest, ValuesThatDoNotDecodeAreNeitherStampedNorWrittenPast) {
         mark(url);
         EXPECT_EQ(stored(url), bytes) << url;
     }
-    EXPECT_EQ(ProcessDisabledStartPoint(), 0);
+    ProcessDisabledStartPoint();
     for (const auto &[url, bytes] : cases) EXPECT_EQ(stored(url), bytes) << url;
 }
 

@@ -191,27 +191,49 @@ TEST_F(VurlOpsTest, NoIdPastTheLastIsHandedOut) {
     EXPECT_NE(module_log_text().find("No record id left"), std::string::npos);
 }
 
+int refuse_update(storage_object *, DBT *, DBT *) {
+    return 0;
+}
+
 TEST_F(VurlOpsTest, GetStatusLogsOnlyAFailedWriteAsUnableToUpdate) {
     // The referer's record exists (id 7) but vid.db does not know its URL, so
-    // the page decodes but cannot be encoded again.
+    // that page decodes but cannot be encoded again.
     const std::string referer_id = be32(7);
     const std::string referer_bytes = StoredRecord::full("http://gone/").bytes();
     DBT id = borrowed_dbt(referer_id.data(), referer_id.size());
     DBT referer = borrowed_dbt(referer_bytes.data(), referer_bytes.size());
     DB *records = vdb_url->db.get();
     ASSERT_EQ(records->put(records, nullptr, &id, &referer, 0), 0);
-    StoredRecord page = StoredRecord::full("http://page/");
-    page.referer_id = 7;
-    const std::string page_bytes = page.bytes();
-    DBT key = string_key("http://page/");
-    DBT value = borrowed_dbt(page_bytes.data(), page_bytes.size());
+    StoredRecord orphan = StoredRecord::full("http://orphan/");
+    orphan.referer_id = 7;
+    const std::string orphan_bytes = orphan.bytes();
+    DBT key = string_key("http://orphan/");
+    DBT value = borrowed_dbt(orphan_bytes.data(), orphan_bytes.size());
     ASSERT_EQ(vdb_url->put(vdb_url, &key, &value), 1);
+    add_page("http://page/", {});
+    g_timestamp = kCrawl + 1000;
 
-    EXPECT_EQ(visited_url_get_status("http://page/", nullptr, 1, 3), 1);
-    const std::string log = module_log_text();
-    EXPECT_NE(log.find("Referer http://gone/ for url http://page/ not found"), std::string::npos);
+    visited_url_get_status("http://orphan/", nullptr, 1, 3);
+    std::string log = module_log_text();
+    EXPECT_NE(log.find("Referer http://gone/ for url http://orphan/ not found"), std::string::npos);
     EXPECT_EQ(log.find("unable to update vurl"), std::string::npos) << log;
-    EXPECT_EQ(stored("http://page/"), page_bytes);
+    EXPECT_EQ(stored("http://orphan/"), orphan_bytes);
+
+    vdb_url->update = refuse_update;
+    visited_url_get_status("http://page/", nullptr, 1, 3);
+    EXPECT_NE(module_log_text().find("unable to update vurl for http://page/"), std::string::npos);
+}
+
+TEST_F(VurlOpsTest, AnIdOfZeroInVidDbIsDamageAndIsReplaced) {
+    add_page("http://b/", {});
+    const std::string zero = be32(0);
+    DBT key = string_key("http://b/");
+    DBT value = borrowed_dbt(zero.data(), zero.size());
+    ASSERT_EQ(vdb_id->update(vdb_id, &key, &value), 1);
+    add_page("http://a/", {"http://b/"});
+    ASSERT_NE(record("http://a/"), nullptr);
+    EXPECT_EQ(table_entries(record("http://a/")->links), std::vector<std::string>{"http://b/"});
+    EXPECT_EQ(id_of("http://b/"), 3u);
 }
 
 }  // namespace

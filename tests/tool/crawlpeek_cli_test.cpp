@@ -117,6 +117,11 @@ TEST_F(CrawlpeekCliTest, AHomeThatIsNoDirectoryIsReportedAndNothingIsMade) {
     }
     EXPECT_FALSE(file_exists(dir_.file("mistyped")));
     EXPECT_EQ(read_file(dir_.file("plain")), "x");
+
+    // A directory that holds no database gets no environment files either.
+    std::filesystem::create_directory(dir_.file("empty"));
+    EXPECT_EQ(run({"-h", "empty"}).status, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.file("empty")));
 }
 
 TEST_F(CrawlpeekCliTest, RunWithoutLogDirectorySaysItCannotAppend) {

@@ -16,10 +16,10 @@ namespace {
 // What a crawler does while the verifier reads, and what the verifier finds.
 enum class Meanwhile { kNothing, kTakesTheMark, kWritesAndCloses };
 Meanwhile g_meanwhile = Meanwhile::kNothing;
-bool g_verdict = false;
+VerifyResult g_verdict = VerifyResult::kFailed;
 int g_verifier_runs = 0;
 
-bool fake_verifier(const std::string &path) {
+VerifyResult fake_verifier(const std::string &path) {
     ++g_verifier_runs;
     if (g_meanwhile == Meanwhile::kTakesTheMark) vurl_writer_lock_take(path.c_str());
     if (g_meanwhile == Meanwhile::kWritesAndCloses) {
@@ -35,17 +35,21 @@ TEST(RecordCheckTest, OnlyAFileNobodyWroteIsCalledDamaged) {
         const char *what;
         bool marked_before;
         Meanwhile meanwhile;
-        bool verdict;
+        VerifyResult verdict;
         RecordFileState state;
         int verifier_runs;
     } cases[] = {
-        {"sound", false, Meanwhile::kNothing, true, RecordFileState::kSound, 1},
-        {"damaged", false, Meanwhile::kNothing, false, RecordFileState::kDamaged, 1},
-        {"marked before", true, Meanwhile::kNothing, false, RecordFileState::kBeingWritten, 0},
-        {"marked during", false, Meanwhile::kTakesTheMark, false,
+        {"sound", false, Meanwhile::kNothing, VerifyResult::kPassed, RecordFileState::kSound, 1},
+        {"damaged", false, Meanwhile::kNothing, VerifyResult::kFailed, RecordFileState::kDamaged,
+         1},
+        {"not verified", false, Meanwhile::kNothing, VerifyResult::kNotRun,
+         RecordFileState::kUnchecked, 1},
+        {"marked before", true, Meanwhile::kNothing, VerifyResult::kFailed,
+         RecordFileState::kBeingWritten, 0},
+        {"marked during", false, Meanwhile::kTakesTheMark, VerifyResult::kFailed,
          RecordFileState::kBeingWritten, 1},
-        {"written and released during", false, Meanwhile::kWritesAndCloses, false,
-         RecordFileState::kBeingWritten, 1},
+        {"written and released during", false, Meanwhile::kWritesAndCloses,
+         VerifyResult::kNotRun, RecordFileState::kBeingWritten, 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
