@@ -38,8 +38,11 @@ void drop_cursor(storage_object *obj) {
 }
 
 int cursor_get(storage_object *obj, DBT *key, DBT *data, uint32_t how) {
+    if (obj == nullptr) return 0;
+    obj->cursor_result = EINVAL;
     if (!is_open(obj) || !ensure_cursor(obj)) return 0;
-    return obj->cursor->get(obj->cursor.get(), key, data, how) == 0 ? 1 : 0;
+    obj->cursor_result = obj->cursor->get(obj->cursor.get(), key, data, how);
+    return obj->cursor_result == 0 ? 1 : 0;
 }
 
 }  // namespace

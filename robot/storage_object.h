@@ -48,6 +48,10 @@ struct storage_object {
     std::unique_ptr<DB, storage::CloseDb> db;           // null while closed
     DBT cursor_key{};                                   // kept for the URL pool's collection cursor
     storage::CursorPtr cursor;                          // the single cursor, or null
+    // Berkeley DB's result of the last read through the cursor slots
+    // (set_cursor, first, next): 0, DB_NOTFOUND at the end of the file, or
+    // the error that their result of 0 stands for.
+    int cursor_result = 0;
     // +1 per successful put or update, -1 per successful delete while above 0.
     int32_t count = 0;
     uint32_t open_flags = 0;  // the flags of the open handle

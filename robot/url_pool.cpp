@@ -1,5 +1,8 @@
 #include "robot/url_pool.h"
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +20,8 @@
 namespace {
 
 constexpr char kSource[] = "robot_db";
-constexpr size_t kPathCapacity = 2048;
+constexpr char kMainFile[] = "/enumerate.db";
+constexpr char kBackupFile[] = "/enumerate_bak.db";
 
 std::atomic<time_t (*)()> pool_clock{nullptr};
 
@@ -46,20 +50,64 @@ struct FreeDbt {
     void operator()(DBT *dbt) const { destroy_DBT(dbt); }
 };
 
-storage_object *bank_at(const char *dir, const char *file) {
-    std::string path = std::string(dir != nullptr ? dir : ".") + file;
-    if (path.size() >= kPathCapacity) path.resize(kPathCapacity - 1);
-    return create_storage_object(path.c_str());
+// The pool's directory made absolute, so that Berkeley DB's opens (which
+// resolve a relative name against the environment's home) and the removals
+// of the restore and of cleaning (which would resolve it against the working
+// directory) name the same files. A relative dir is joined to the home of
+// the environment open now, else to the working directory. Empty when the
+// working directory cannot be read.
+std::string absolute_dir(const char *dir) {
+    const std::string given = dir != nullptr ? dir : ".";
+    if (given[0] == '/') return given;
+    std::string base;
+    const char *home = nullptr;
+    if (DB_ENV *env = sys_get_db_env(); env != nullptr && env->get_home(env, &home) == 0 &&
+                                        home != nullptr) {
+        base = home;
+    }
+    if (base.empty() || base[0] != '/') {
+        char cwd[PATH_MAX];
+        if (getcwd(cwd, sizeof cwd) == nullptr) return std::string();
+        base = base.empty() ? std::string(cwd) : std::string(cwd) + "/" + base;
+    }
+    return given == "." ? base : base + "/" + given;
 }
 
 bool open_created(storage_object *bank) {
     return bank->open(bank, DB_CREATE) != nullptr;
 }
 
-// The object of a record read into the bank's cursor key; null without data.
+// The object of a record read into the bank's cursor key; null without data
+// or key, or when the value does not decode.
 url_obj *object_of(storage_object *bank, const DBT &value) {
-    if (value.data == nullptr || value.size == 0) return nullptr;
+    if (value.data == nullptr || value.size == 0 || bank->cursor_key.size == 0) return nullptr;
     return DBT2url_obj(&bank->cursor_key, &value);
+}
+
+// Whether the key read into the bank's cursor key is one of the collection
+// whose smallest key is start ("P|"): P, '|' and at least one more byte.
+// Every key is, with start empty.
+bool in_collection(const storage_object *bank, const std::string &start) {
+    const DBT &key = bank->cursor_key;
+    return start.empty() || (key.size > start.size() + 1 &&
+                             std::memcmp(key.data, start.data(), start.size()) == 0);
+}
+
+// The object of the record the bank's cursor has just read (found nonzero),
+// or of the first record after it that decodes: one that does not is passed
+// over with a log line, so that it cannot end every walk of the bank. Null
+// at the end of the file, on a read error, or at a key outside the
+// collection of start.
+url_obj *decodable_from(storage_object *bank, int found, DBT *value, const std::string &start) {
+    for (; found != 0 && in_collection(bank, start);
+         found = bank->next(bank, &bank->cursor_key, value)) {
+        if (url_obj *obj = object_of(bank, *value)) return obj;
+        rlog_write(0, 3, kSource, __LINE__, "Record %s of %s cannot be decoded, passed over\n",
+                   key_text(&bank->cursor_key).c_str(), bank->name.c_str());
+        bank->cursor_key = DBT{};
+        *value = DBT{};
+    }
+    return nullptr;
 }
 
 int store(storage_object *bank, url_obj *obj, bool replace) {
@@ -85,10 +133,17 @@ bool holds(storage_object *bank, const DBT &key) {
 }  // namespace
 
 url_pool *create_url_pool(const char *dir) {
+    const std::string home = absolute_dir(dir);
+    // A path is never cut: two banks cut to one name would be one file.
+    if (home.empty() || home.size() + sizeof kBackupFile > PATH_MAX) {
+        rlog_write(0, 3, kSource, __LINE__, "URL pool directory %s cannot hold its files\n",
+                   dir != nullptr ? dir : ".");
+        return nullptr;
+    }
     url_pool *pool = new (std::nothrow) url_pool;
     if (pool == nullptr) out_of_memory();
-    pool->main_bank = bank_at(dir, "/enumerate.db");
-    pool->backup_bank = bank_at(dir, "/enumerate_bak.db");
+    pool->main_bank = create_storage_object((home + kMainFile).c_str());
+    pool->backup_bank = create_storage_object((home + kBackupFile).c_str());
     return pool;
 }
 
@@ -176,15 +231,8 @@ int coll_first(storage_object *bank, url_obj **out, const char **prefix) {
         bank->cursor_key.size = static_cast<uint32_t>(start.size() + 1);
     }
     DBT value{};
-    if (bank->first(bank, &bank->cursor_key, &value) == 0) return 0;
-    if (!start.empty()) {
-        const DBT &found = bank->cursor_key;
-        if (found.size <= start.size() + 1 ||
-            std::memcmp(found.data, start.data(), start.size()) != 0) {
-            return 0;
-        }
-    }
-    *out = object_of(bank, value);
+    const int found = bank->first(bank, &bank->cursor_key, &value);
+    *out = decodable_from(bank, found, &value, start);
     return *out != nullptr ? 1 : 0;
 }
 
@@ -195,8 +243,8 @@ int coll_next(storage_object *bank, url_obj **out) {
     if (out == nullptr || !open_created(bank)) return 0;
     bank->cursor_key = DBT{};
     DBT value{};
-    if (bank->next(bank, &bank->cursor_key, &value) == 0) return 0;
-    *out = object_of(bank, value);
+    const int found = bank->next(bank, &bank->cursor_key, &value);
+    *out = decodable_from(bank, found, &value, std::string());
     return *out != nullptr ? 1 : 0;
 }
 
@@ -223,7 +271,10 @@ int url_pool_backup_url(url_obj *obj) {
     url_pool *pool = sys_get_url_pool();
     if (pool == nullptr || obj == nullptr || obj->key == nullptr) return 0;
     if (coll_del(pool->main_bank, obj->key) == 0) return 0;
-    if (coll_put(pool->backup_bank, obj) != 0) return 1;
+    // A URL met again while it was in work is in the backup bank already:
+    // this object replaces it there, so the URL is held once and the move
+    // succeeds (a put would fail on the stored key every time).
+    if (coll_update(pool->backup_bank, obj) != 0) return 1;
     // The URL is in neither bank now; it goes back where it came from.
     coll_put(pool->main_bank, obj);
     return 0;
@@ -297,6 +348,12 @@ int url_pool_restore_db() {
             break;
         }
         ++restored;
+    }
+    // The walk also stops on a read error, which is no end of the file.
+    if (complete && backup->cursor_result != DB_NOTFOUND) {
+        rlog_write(0, 3, kSource, __LINE__, "Restore failed on reading %s (error=%d)\n",
+                   backup->name.c_str(), backup->cursor_result);
+        complete = false;
     }
     main->close(main);
     backup->close(backup);

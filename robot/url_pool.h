@@ -33,9 +33,14 @@ struct url_pool {
     int32_t dirty = 0;            // nonzero: URLs arrived since the last readiness check
 };
 
-// A pool whose banks lie in dir ("." when null); nothing is opened. The
-// caller registers it with sys_set_url_pool. Memory exhaustion ends the
-// process with -1.
+// A pool whose banks lie in dir ("." when null), made absolute once: a
+// relative dir is joined to the home of the environment open now (where
+// Berkeley DB would look for it), else to the working directory, so create
+// the pool after the environment. Nothing is opened. Null, with a robot-log
+// error naming dir, when the paths of its files would not fit in PATH_MAX
+// (they are never cut) or the working directory cannot be read. The caller
+// registers it with sys_set_url_pool. Memory exhaustion ends the process
+// with -1.
 url_pool *create_url_pool(const char *dir);
 
 // Destroys both banks (their files removed when the host is erasing) and the
@@ -64,6 +69,8 @@ int32_t coll_count(storage_object *bank);
 // With prefix null, the bank's first record; with *prefix a text P, the
 // first record whose key starts with P, '|' and at least one more byte. 1
 // and its object in *out when there is one. Starts the bank's cursor anew.
+// Here and in coll_next a record whose key is empty or whose value does not
+// decode is passed over with a robot-log error; the count is not changed.
 int coll_first(storage_object *bank, url_obj **out, const char **prefix);
 // The record after the cursor, whatever its prefix (the first one without
 // a cursor). 1 and its object in *out when there is one.
@@ -74,8 +81,10 @@ int coll_clean(storage_object *bank);
 
 // Adds obj to the main bank and marks the pool dirty. coll_put's result.
 int url_pool_put_url_obj(url_obj *obj);
-// Moves obj from the main bank to the backup bank: 1 moved. When the backup
-// bank refuses it, it is put back into the main bank and the result is 0.
+// Moves obj from the main bank to the backup bank: 1 moved. A URL the backup
+// bank holds already (met again while in work) is replaced there by obj, so
+// it is held once. When the backup bank refuses it, it is put back into the
+// main bank and the result is 0.
 int url_pool_backup_url(url_obj *obj);
 // Removes a URL that has been dealt with from the backup bank.
 int url_pool_done_url_by_key(const char *key);
@@ -89,8 +98,9 @@ int32_t url_pool_get_count();
 int url_pool_refresh_counter();
 // Moves every record of the backup bank into the main bank, then removes the
 // backup file, leaving both banks closed. A record the main bank holds
-// already counts as moved; when a put fails the walk stops and the backup
-// file is kept, so that a later restore can finish. For start-up. 0.
+// already counts as moved; when a put fails or a read of the backup bank
+// fails (logged), the walk stops and the backup file is kept, so that a
+// later restore can finish. For start-up. 0.
 int url_pool_restore_db();
 // Empties both banks; the second coll_clean's result. For start-up.
 int url_pool_clean();

@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <limits.h>
+
+#include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "log/objlog.h"
+#include "robot/dbt.h"
+#include "robot/robot_db_env.h"
 #include "robot/robot_home.h"
 #include "robot/url_pool_fixture.h"
 #include "support/scratch_dir.h"
@@ -43,15 +49,30 @@ void put_all(storage_object *bank, const std::vector<std::string> &keys) {
     }
 }
 
-TEST(UrlPoolFiles, TheBanksLieInTheGivenDirectory) {
-    url_pool *here = create_url_pool(nullptr);
-    EXPECT_EQ(here->main_bank->name, "./enumerate.db");
-    EXPECT_EQ(here->backup_bank->name, "./enumerate_bak.db");
-    destroy_url_pool(here);
-    url_pool *there = create_url_pool("/d");
-    EXPECT_EQ(there->main_bank->name, "/d/enumerate.db");
-    EXPECT_EQ(there->backup_bank->name, "/d/enumerate_bak.db");
-    destroy_url_pool(there);
+TEST(UrlPoolFiles, TheBanksLieInTheGivenDirectoryMadeAbsoluteAndUncut) {
+    const std::string &home = robot_home();  // the environment is open there
+    const std::string deep = "/" + std::string(2039, 'd');
+    const struct {
+        const char *dir;
+        std::string main;
+        std::string backup;
+    } cases[] = {
+        {nullptr, home + "/enumerate.db", home + "/enumerate_bak.db"},
+        {"/d", "/d/enumerate.db", "/d/enumerate_bak.db"},
+        {"pool", home + "/pool/enumerate.db", home + "/pool/enumerate_bak.db"},
+        {deep.c_str(), deep + "/enumerate.db", deep + "/enumerate_bak.db"},
+    };
+    for (const auto &c : cases) {
+        url_pool *pool = create_url_pool(c.dir);
+        ASSERT_NE(pool, nullptr);
+        EXPECT_EQ(pool->main_bank->name, c.main);
+        EXPECT_EQ(pool->backup_bank->name, c.backup);
+        destroy_url_pool(pool);
+    }
+    const std::string too_long = "/" + std::string(PATH_MAX, 'd');
+    write_file(home + "/robot.log", "");
+    EXPECT_EQ(create_url_pool(too_long.c_str()), nullptr);
+    EXPECT_NE(robot_log_text().find("URL pool directory /ddd"), std::string::npos);
 }
 
 TEST_F(UrlPoolTest, PutsNeedAUrlAndARepeatedKeyClosesTheBankUntilTheNextUse) {
@@ -129,11 +150,51 @@ TEST_F(UrlPoolTest, ABackupThatFailsPutsTheUrlBackIntoTheMainBank) {
     UrlObj obj = make_url("a|1", "http://a/");
     ASSERT_EQ(url_pool_put_url_obj(obj.get()), 1);
     puts_left = 0;
-    pool_->backup_bank->put = put_until_exhausted;
+    pool_->backup_bank->update = put_until_exhausted;
     EXPECT_EQ(url_pool_backup_url(obj.get()), 0);
-    pool_->backup_bank->put = sto_put;
+    pool_->backup_bank->update = sto_update;
     EXPECT_EQ(keys_of(pool_->main_bank), std::vector<std::string>{"a|1"});
     EXPECT_TRUE(keys_of(pool_->backup_bank).empty());
+}
+
+TEST_F(UrlPoolTest, AUrlMetAgainWhileInWorkMovesAndIsHeldOnce) {
+    UrlObj first = make_url("a|1", "http://a/");
+    UrlObj again = make_url("a|1", "http://a/", "again");
+    ASSERT_EQ(url_pool_put_url_obj(first.get()), 1);
+    ASSERT_EQ(url_pool_backup_url(first.get()), 1);
+    ASSERT_EQ(url_pool_put_url_obj(again.get()), 1);
+    EXPECT_EQ(url_pool_backup_url(again.get()), 1);
+    EXPECT_TRUE(keys_of(pool_->main_bank).empty());
+    EXPECT_EQ(keys_of(pool_->backup_bank), std::vector<std::string>{"a|1"});
+    url_obj *raw = nullptr;
+    ASSERT_EQ(coll_get(pool_->backup_bank, "a|1", &raw), 1);
+    EXPECT_STREQ(UrlObj(raw)->text_a, "again");
+}
+
+TEST_F(UrlPoolTest, ARecordThatDoesNotDecodeIsPassedOverByEveryWalk) {
+    ASSERT_EQ(coll_open(pool_->main_bank, DB_CREATE), 1);
+    // A value too short to decode, under a key of the collection and under
+    // a zero-length key, which sorts first.
+    UrlObj sound = make_url("z|1", "http://z/");
+    DBT *sound_value = url_obj2DBT(sound.get());
+    for (const std::string bad : {"a|0", "a|3", ""}) {
+        DBT key = borrowed_dbt(bad.c_str(), bad.empty() ? 0 : bad.size() + 1);
+        DBT value = bad.empty() ? *sound_value : borrowed_dbt("x", 1);
+        ASSERT_EQ(pool_->main_bank->put(pool_->main_bank, &key, &value), 1);
+    }
+    destroy_DBT(sound_value);
+    put_all(pool_->main_bank, {"a|1", "a|2", "b|1", "b|2"});
+    const int32_t count = coll_count(pool_->main_bank);
+    std::vector<std::string> walked;
+    for (UrlObj obj(url_pool_first_url(nullptr)); obj != nullptr; obj.reset(url_pool_next_url())) {
+        walked.emplace_back(obj->key);
+    }
+    EXPECT_EQ(walked, (std::vector<std::string>{"a|1", "a|2", "b|1", "b|2"}));
+    const char *a = "a";
+    url_obj *raw = nullptr;
+    ASSERT_EQ(coll_first(pool_->main_bank, &raw, &a), 1);
+    EXPECT_STREQ(UrlObj(raw)->key, "a|1");
+    EXPECT_EQ(coll_count(pool_->main_bank), count);
 }
 
 TEST_F(UrlPoolTest, ReadinessFollowsTheDirtyFlagAndTheBackoff) {
@@ -197,6 +258,44 @@ TEST_F(UrlPoolRestoreTest, AnInterruptedRestoreKeepsTheRestAndCanBeRunAgain) {
     EXPECT_FALSE(file_exists(dir_.file("enumerate_bak.db")));
     EXPECT_EQ(keys_of(pool_->main_bank), (std::vector<std::string>{"a|1", "a|2", "b|1"}));
     EXPECT_NE(robot_log_text().find("Restore 3 URLs"), std::string::npos);
+}
+
+// A walk that reads one record and then meets a read error.
+int next_calls = 0;
+int next_then_error(storage_object *obj, DBT *key, DBT *data) {
+    if (++next_calls > 1) {
+        obj->cursor_result = EIO;
+        return 0;
+    }
+    return sto_next(obj, key, data);
+}
+
+TEST_F(UrlPoolRestoreTest, ARestoreStoppedByAReadErrorKeepsTheBackupFile) {
+    put_all(pool_->backup_bank, {"a|1", "a|2", "b|1"});
+    close_all_url_banks();
+    next_calls = 0;
+    pool_->backup_bank->next = next_then_error;
+    EXPECT_EQ(url_pool_restore_db(), 0);
+    pool_->backup_bank->next = sto_next;
+    EXPECT_TRUE(file_exists(dir_.file("enumerate_bak.db")));
+    EXPECT_NE(robot_log_text().find("Restore failed on reading " + dir_.file("enumerate_bak.db")),
+              std::string::npos);
+    EXPECT_EQ(url_pool_restore_db(), 0);
+    EXPECT_EQ(keys_of(pool_->main_bank), (std::vector<std::string>{"a|1", "a|2", "b|1"}));
+}
+
+TEST_F(UrlPoolRestoreTest, ARelativeDirectoryIsTheOneTheEnvironmentOpens) {
+    std::filesystem::create_directory(robot_home() + "/relative");
+    url_pool *pool = create_url_pool("relative");
+    sys_set_url_pool(pool);
+    put_all(pool->backup_bank, {"a|1"});
+    close_all_url_banks();
+    EXPECT_EQ(url_pool_restore_db(), 0);
+    EXPECT_FALSE(file_exists(robot_home() + "/relative/enumerate_bak.db"));
+    EXPECT_EQ(keys_of(pool->main_bank), std::vector<std::string>{"a|1"});
+    close_all_url_banks();
+    sys_set_url_pool(pool_);
+    destroy_url_pool(pool);
 }
 
 TEST_F(UrlPoolTest, CleaningReplacesTheFilesAndCreatesNoneThatWereMissing) {
