@@ -22,6 +22,13 @@ bool in_memory(const velio *v) {
     return (v->mode & kVelioFile) == 0;
 }
 
+// A growth failed and took the memory block with it. A new block would hold
+// no content but what came after, so until the reset none is made, and no
+// append or spill succeeds.
+bool memory_lost(const velio *v) {
+    return in_memory(v) && v->membuf == nullptr && (v->length != 0 || v->memsize != 0);
+}
+
 // Writes all n bytes; false when the file takes fewer.
 bool write_all(int fd, const char *data, size_t n) {
     while (n > 0) {
@@ -48,9 +55,9 @@ void flush_write_behind(velio *v) {
 constexpr int kOpenFlags = O_RDWR | O_APPEND;
 
 // Opens the spill file for writing, naming a temporary one first when the
-// owner named none. A spill starts the file afresh; a file that already holds
-// the content (its descriptor released) is reopened as it is. False
-// (reported) when it cannot.
+// owner named none. A spill, or the first append after a reset, starts the
+// file afresh; a file that already holds the content (its descriptor
+// released) is reopened as it is. False (reported) when it cannot.
 bool open_spill_file(velio *v) {
     if (v->fd >= 0) return true;
     if (v->filename == nullptr) {
@@ -61,7 +68,8 @@ bool open_spill_file(velio *v) {
         }
         v->is_temp = 1;
     }
-    v->fd = open(v->filename, kOpenFlags | (in_memory(v) ? O_CREAT | O_TRUNC : 0), 0666);
+    const bool afresh = in_memory(v) || v->length == 0;
+    v->fd = open(v->filename, kOpenFlags | (afresh ? O_CREAT | O_TRUNC : 0), 0666);
     if (v->fd < 0) {
         vellog_write(1, kError, kSource, __LINE__, "velio_append: %s: %s\n", v->filename,
                      std::strerror(errno));
@@ -73,7 +81,7 @@ bool open_spill_file(velio *v) {
 // Writes the memory content into the spill file, leaving the descriptor
 // open. On failure the file is given up and the memory content is intact.
 bool write_memory_to_file(velio *v) {
-    if (!open_spill_file(v)) return false;
+    if (memory_lost(v) || !open_spill_file(v)) return false;
     if (v->length == 0 || write_all(v->fd, v->membuf, v->length)) return true;
     close(v->fd);
     v->fd = -1;
@@ -105,7 +113,13 @@ int32_t append_to_file(velio *v, const void *data, uint32_t n) {
     return write_all(v->fd, static_cast<const char *>(data), n) ? static_cast<int32_t>(n) : 0;
 }
 
+void *realloc_block(void *block, size_t size) {
+    return std::realloc(block, size);
+}
+
 }  // namespace
+
+void *(*velio_realloc)(void *, size_t) = realloc_block;
 
 void velio_create(velio **out) {
     auto *v = static_cast<velio *>(std::calloc(1, sizeof(velio)));
@@ -147,13 +161,13 @@ int32_t velio_append(velio *v, const void *data, uint32_t n) {
 }
 
 void velio_increase(velio *v, uint32_t need) {
-    if (!in_memory(v)) return;
+    if (!in_memory(v) || memory_lost(v)) return;
     const uint32_t size = v->memsize + (need <= v->increment ? v->increment : need);
     // A spill that fails keeps the content in memory, past the limit.
     if (v->maxmem != 0 && size > v->maxmem && spill(v)) return;
     v->memsize = size;
-    char *grown = static_cast<char *>(std::realloc(v->membuf, size));
-    // Out of memory: the block goes, and appends report 0 from now on.
+    char *grown = static_cast<char *>(velio_realloc(v->membuf, size));
+    // Out of memory: the block goes, and appends report 0 until the reset.
     if (grown == nullptr) std::free(v->membuf);
     v->membuf = grown;
 }

@@ -7,14 +7,17 @@
 // deletes. In file mode small appends collect in a 4096-byte write-behind
 // block; a reader rewinds or finishes first so that they reach the file.
 //
-// Invariants: in memory mode membuf holds length bytes and a NUL after them
-// (unless an allocation failed, leaving membuf null); the memory content or
-// the file always holds every byte appended, except those waiting in wbuf. A
-// spill that cannot write the file leaves the buffer in memory mode with all
-// its content. One thread at a time. Reports go to the module log.
+// Invariants: in memory mode membuf holds length bytes and a NUL after them,
+// unless a growth failed: then membuf is null, the content is gone, and every
+// append, spill and duplication fails until velio_reset. The memory content
+// or the file always holds every byte appended, except those waiting in wbuf.
+// A spill that cannot write the file leaves the buffer in memory mode with
+// all its content. A spill, or the first file append after a reset, starts
+// the file empty. One thread at a time. Reports go to the module log.
 #ifndef CRAWLPEEK_ADT_VELIO_H_
 #define CRAWLPEEK_ADT_VELIO_H_
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr uint32_t kVelioMemory = 1;
@@ -39,13 +42,18 @@ struct velio {
 // A new empty buffer in memory mode, in *out (null when memory is short).
 void velio_create(velio **out);
 
-// Appends n bytes: n, or 0 when nothing could be stored (closed, no file);
-// length counts the bytes in any case but those two. A null data flushes the
-// write-behind block and returns 0.
+// Appends n bytes: n, or 0 when nothing could be stored (closed, no file,
+// memory lost); length counts the bytes in any case but the first two. A null
+// data flushes the write-behind block and returns 0.
 int32_t velio_append(velio *v, const void *data, uint32_t n);
 
+// Reallocates the memory block as std::realloc does. A test puts an allocator
+// here that fails, to see how the buffer takes a growth that fails.
+extern void *(*velio_realloc)(void *block, size_t size);
+
 // Grows the memory block by need bytes at least (increment at least), or
-// spills when that would pass maxmem. Nothing in file mode.
+// spills when that would pass maxmem. Nothing in file mode, nor once a
+// growth has failed.
 void velio_increase(velio *v, uint32_t need);
 
 // Flushes, closes the file and refuses further appends. 0.

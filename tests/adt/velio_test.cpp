@@ -1,8 +1,12 @@
 #include "adt/velio.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "support/scratch_dir.h"
 
@@ -79,6 +83,57 @@ TEST(Velio, ASpillThatCannotWriteKeepsTheContentInMemory) {
     EXPECT_EQ(v->mode, kVelioMemory);
     EXPECT_EQ(v->length, 4200u);
     EXPECT_EQ(read_all(v.get()), first + more);
+}
+
+// Every growth of a memory block fails while one of these lives.
+struct FailingGrowth {
+    void *(*saved)(void *, size_t) = velio_realloc;
+    FailingGrowth() {
+        velio_realloc = [](void *, size_t) -> void * { return nullptr; };
+    }
+    ~FailingGrowth() { velio_realloc = saved; }
+};
+
+TEST(Velio, AfterAGrowthFailsEveryAppendFailsUntilTheReset) {
+    // With the limit, the large append after the failure would spill.
+    for (uint32_t maxmem : {0u, 16384u}) {
+        SCOPED_TRACE(maxmem);
+        Velio v = make(maxmem);
+        ASSERT_EQ(append(v.get(), "abc"), 3);
+        {
+            FailingGrowth failing;
+            EXPECT_EQ(append(v.get(), std::string(5000, 'x')), 0);
+        }
+        // One that fits the size asked for, one that needs a larger block.
+        for (size_t n : {10u, 123456u}) EXPECT_EQ(append(v.get(), std::string(n, 'y')), 0);
+        // What is read back was appended: some or all of "abc".
+        const std::string seen = read_all(v.get());
+        EXPECT_TRUE(std::string_view("abc").starts_with(seen)) << seen.size() << " bytes read";
+
+        velio_reset(v.get());
+        EXPECT_EQ(append(v.get(), "new"), 3);
+        EXPECT_EQ(read_all(v.get()), "new");
+    }
+}
+
+TEST(Velio, AfterAResetTheNextSpillStartsTheOwnersFileEmpty) {
+    ScratchDir dir;
+    // The owner's file is missing, or holds an earlier user's bytes.
+    for (const char *old : {"", "OLD-CONTENT"}) {
+        SCOPED_TRACE(old);
+        const std::string path = dir.file("mine");
+        unlink(path.c_str());
+        ASSERT_TRUE(*old == '\0' || write_file(path, old));
+        Velio v = make();
+        velio_convert2file(v.get());
+        append(v.get(), "first");
+        velio_reset(v.get());
+        v->filename = strdup(path.c_str());
+        EXPECT_EQ(append(v.get(), "new"), 3);
+        velio_finish(v.get());
+        EXPECT_EQ(read_file(path), "new");
+        EXPECT_EQ(read_all(v.get()), "new");
+    }
 }
 
 TEST(Velio, FileAppendsLargeAndSmallArriveInOrder) {
