@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,14 @@ int32_t velio_append(velio *v, const void *data, uint32_t n) {
         return 0;
     }
     if (n == 0) return 0;
+    // length, and the memory block with its NUL, are counted in 32 bits; an
+    // append that would pass them is refused whole, rather than wrap the
+    // sizes and copy past the block. The result is a signed count too.
+    if (n > INT32_MAX || uint64_t{v->length} + n + 1 > UINT32_MAX) {
+        vellog_write(1, kWarning, kSource, __LINE__,
+                     "VELIO Buffer cannot hold %u more bytes after %u\n", n, v->length);
+        return 0;
+    }
     int32_t result = 0;
     if (in_memory(v) && v->length + n + 1 > v->memsize) {
         velio_increase(v, v->length + n + 1 - v->memsize);
@@ -162,7 +171,8 @@ int32_t velio_append(velio *v, const void *data, uint32_t n) {
 
 void velio_increase(velio *v, uint32_t need) {
     if (!in_memory(v) || memory_lost(v)) return;
-    const uint32_t size = v->memsize + (need <= v->increment ? v->increment : need);
+    const uint32_t size = static_cast<uint32_t>(std::min<uint64_t>(
+        uint64_t{v->memsize} + (need <= v->increment ? v->increment : need), UINT32_MAX));
     // A spill that fails keeps the content in memory, past the limit.
     if (v->maxmem != 0 && size > v->maxmem && spill(v)) return;
     v->memsize = size;

@@ -43,7 +43,9 @@ struct velio {
 void velio_create(velio **out);
 
 // Appends n bytes: n, or 0 when nothing could be stored (closed, no file,
-// memory lost); length counts the bytes in any case but the first two. A null
+// memory lost); length counts the bytes in any case but the first two and
+// the last. An append that would make length pass 2^32 - 2 bytes, or of more
+// than 2^31 - 1 bytes, is refused whole (logged) and not counted. A null
 // data flushes the write-behind block and returns 0.
 int32_t velio_append(velio *v, const void *data, uint32_t n);
 

@@ -116,6 +116,18 @@ TEST(Velio, AfterAGrowthFailsEveryAppendFailsUntilTheReset) {
     }
 }
 
+TEST(Velio, AnAppendPastFourGigabytesIsRefusedNotWrapped) {
+    // The count as if 4 GiB less a few bytes had been appended: the sizes of
+    // the next append must not wrap round to fit the small block.
+    Velio v = make();
+    ASSERT_EQ(append(v.get(), "abc"), 3);
+    v->length = UINT32_MAX - 8;
+    EXPECT_EQ(append(v.get(), std::string(16, 'x')), 0);
+    EXPECT_EQ(v->length, UINT32_MAX - 8);
+    v->length = 3;
+    EXPECT_EQ(read_all(v.get()), "abc");
+}
+
 TEST(Velio, AfterAResetTheNextSpillStartsTheOwnersFileEmpty) {
     ScratchDir dir;
     // The owner's file is missing, or holds an earlier user's bytes.
