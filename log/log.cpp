@@ -12,7 +12,7 @@
 
 #include "log/log_file.h"
 
-int32_t _vellog_level = 0;
+std::atomic<int32_t> _vellog_level{0};
 int32_t _vellog_module = 1;
 
 namespace {
@@ -133,7 +133,7 @@ void vellog_init(int32_t level, const char *name) {
     std::string opened;
     {
         std::lock_guard<std::mutex> hold(log.mu);
-        _vellog_level = level;
+        _vellog_level.store(level, std::memory_order_relaxed);
         log.fp.reset();
         log.to_stdout = false;
         log.to_stderr = false;
@@ -171,7 +171,7 @@ void _vellog_do_print(const char *format, ...) {
 
 void vellog_write(int32_t threshold, int32_t severity, const char *src_file, int32_t src_line,
                   const char *format, ...) {
-    if (_vellog_level < threshold) return;
+    if (_vellog_level.load(std::memory_order_relaxed) < threshold) return;
     _vellog_set_params(severity, src_file, src_line);
     va_list ap;
     va_start(ap, format);
@@ -192,7 +192,7 @@ void vellog_set_rotate_size(int32_t size) {
 }
 
 void vellog_set_level(int32_t level) {
-    _vellog_level = level;
+    _vellog_level.store(level, std::memory_order_relaxed);
 }
 
 void vellog_terminate() {

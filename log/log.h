@@ -23,10 +23,12 @@
 #ifndef CRAWLPEEK_LOG_LOG_H_
 #define CRAWLPEEK_LOG_LOG_H_
 
+#include <atomic>
 #include <cstdint>
 
 // A caller writes a message only when this is at least the message's threshold.
-extern int32_t _vellog_level;
+// Atomic, so that it may be read while another thread sets it.
+extern std::atomic<int32_t> _vellog_level;
 // Kept for callers of the module log; nothing here reads it.
 extern int32_t _vellog_module;
 
@@ -56,6 +58,7 @@ void vellog_rotate_now(int32_t force);
 // before every message. The default is 5242880.
 void vellog_set_rotate_size(int32_t size);
 
+// May be called at any time, from any thread.
 void vellog_set_level(int32_t level);
 
 // Closes the file, flushes the standard stream in use and returns the log to

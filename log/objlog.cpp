@@ -66,7 +66,7 @@ size_t compose(objlog *log, char *line, const char *format, va_list ap) {
 }
 
 void print_report(objlog *log, int line, const char *format, ...) {
-    if (log->level < 1) return;
+    if (log->level.load(std::memory_order_relaxed) < 1) return;
     const int32_t severity = log->severity;
     const char *src_file = log->src_file;
     const int32_t src_line = log->src_line;
@@ -113,21 +113,30 @@ void give_to_nobody_if_root(objlog *log, objlog *held) {
     if (geteuid() == 0) objlog_chown(log->name.c_str(), "nobody", held);
 }
 
-void write_file_message(objlog *log, const char *line, size_t len) {
-    FILE *fp = log->fp.get();
+// Where the log's messages go: a standard stream, its file, or null when it
+// has none. Read with `lock` held.
+FILE *destination(const objlog *log) {
+    if (log->to_stdout) return stdout;
+    if (log->to_stderr) return stderr;
+    return log->fp.get();
+}
+
+// Writes a message to fp, the log's file, rotating it first when it has grown
+// too large; the rotation replaces the log's file.
+void write_file_message(objlog *log, FILE *fp, const char *line, size_t len) {
     std::fseek(fp, 0, SEEK_END);
     const long size = std::ftell(fp);
-    if (log->rotate_size >= 1 && size > log->rotate_size) {
+    const int32_t rotate_size = log->rotate_size.load(std::memory_order_relaxed);
+    if (rotate_size >= 1 && size > rotate_size) {
         objlog_rotate_now(log, 0);
-        if (log->fp) {
-            char stamp[64];
-            logfile::format_timestamp(stamp, sizeof stamp);
-            std::fprintf(log->fp.get(), "%s Log Rotated\n", stamp);
-        }
+        fp = log->fp.get();
+        if (fp == nullptr) return;
+        char stamp[64];
+        logfile::format_timestamp(stamp, sizeof stamp);
+        std::fprintf(fp, "%s Log Rotated\n", stamp);
     }
-    if (!log->fp) return;
-    std::fwrite(line, 1, len, log->fp.get());
-    std::fflush(log->fp.get());
+    std::fwrite(line, 1, len, fp);
+    std::fflush(fp);
 }
 
 void init_global(objlog **slot, const char *name, int32_t level, int32_t rotate_size) {
@@ -184,16 +193,18 @@ void objlog_set_params(objlog *log, int32_t severity, const char *src_file, int3
 
 void objlog_do_print(objlog *log, const char *format, va_list ap) {
     if (log == nullptr) return;
-    if (!log->fp && !log->to_stdout && !log->to_stderr) return;
+    // The stream is read once: the caller's hold of `lock` keeps it open
+    // until the message is written.
+    FILE *stream = destination(log);
+    if (stream == nullptr) return;
     char line[logfile::kLineCapacity];
     const size_t len = compose(log, line, format, ap);
-    if (log->to_stdout || log->to_stderr) {
-        FILE *stream = log->to_stdout ? stdout : stderr;
+    if (stream == stdout || stream == stderr) {
         std::fwrite(line, 1, len, stream);
         std::fflush(stream);
         return;
     }
-    write_file_message(log, line, len);
+    write_file_message(log, stream, line, len);
 }
 
 void rlog_do_print(const char *format, ...) {
@@ -215,7 +226,7 @@ void rlog_write(int32_t threshold, int32_t severity, const char *src_file, int32
     objlog *log = rlog;
     if (log == nullptr) return;
     std::lock_guard<std::mutex> hold(log->lock);
-    if (log->level < threshold) return;
+    if (log->level.load(std::memory_order_relaxed) < threshold) return;
     objlog_set_params(log, severity, src_file, src_line);
     va_list ap;
     va_start(ap, format);
@@ -245,14 +256,17 @@ long objlog_get_file_size(objlog *log) {
 }
 
 void objlog_set_rotate_size(objlog *log, int32_t size) {
-    log->rotate_size = size;
+    log->rotate_size.store(size, std::memory_order_relaxed);
 }
 
 void objlog_set_level(objlog *log, int32_t level) {
-    log->level = level;
+    log->level.store(level, std::memory_order_relaxed);
 }
 
 void objlog_terminate(objlog *log) {
+    // Under the lock: a writer that has read the stream keeps it until its
+    // message is out, and every later one finds no destination.
+    std::lock_guard<std::mutex> hold(log->lock);
     log->fp.reset();
     if (log->to_stdout) std::fflush(stdout);
     if (log->to_stderr) std::fflush(stderr);

@@ -19,7 +19,9 @@
 //       rlog_do_print("...\n", ...);
 //   }
 //
-// or call rlog_write, which does the same.
+// or call rlog_write, which does the same. The level and the rotation size
+// may be changed at any time without the lock; `level` and `rotate_size` are
+// atomic so that a writer reads either the old or the new value.
 //
 // A file log is rotated when, before a write, the file is larger than the
 // rotation size: the older generations move one number up (at most ten,
@@ -31,6 +33,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -40,13 +43,15 @@
 #include "log/log_file.h"
 
 struct objlog {
-    std::string name;         // a file path, "stdout" or "stderr"
-    int32_t level = 0;        // messages whose threshold is above it are not written
-    int32_t module = 1;       // kept for callers; nothing here reads it
-    logfile::FilePtr fp;      // the open file; null for a standard stream or no file
-    int32_t to_stderr = 0;    // messages go to standard error
-    int32_t to_stdout = 0;    // messages go to standard output
-    int32_t rotate_size = 0;  // rotate when larger before a write; 0 or less: never
+    std::string name;               // a file path, "stdout" or "stderr"
+    std::atomic<int32_t> level{0};  // messages whose threshold is above it are not written
+    int32_t module = 1;             // kept for callers; nothing here reads it
+    // The destination, fixed by objlog_init and afterwards changed only under
+    // `lock` (by a rotation or objlog_terminate).
+    logfile::FilePtr fp;                  // the open file; null for a standard stream or no file
+    int32_t to_stderr = 0;                // messages go to standard error
+    int32_t to_stdout = 0;                // messages go to standard output
+    std::atomic<int32_t> rotate_size{0};  // rotate when larger before a write; 0 or less: never
     // The pending message, set by objlog_set_params and read by the print that
     // follows under the same hold of `lock`.
     int32_t severity = 0;
@@ -77,6 +82,7 @@ void objlog_init(objlog *log, int32_t open_threshold);
 void objlog_set_params(objlog *log, int32_t severity, const char *src_file, int32_t src_line);
 
 // Prints one message described by objlog_set_params; call with `lock` held.
+// A log without a destination (never opened, or terminated) drops it silently.
 void objlog_do_print(objlog *log, const char *format, va_list ap);
 void rlog_do_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void flog_do_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -95,11 +101,13 @@ int32_t objlog_rotate_now(objlog *log, int32_t take_lock);
 // The size of the log's file, -1 without a log or an open file.
 long objlog_get_file_size(objlog *log);
 
+// Both may be called at any time, with or without `lock` held.
 void objlog_set_rotate_size(objlog *log, int32_t size);
 void objlog_set_level(objlog *log, int32_t level);
 
 // Closes the log's file and flushes the standard stream in use; every later
-// message to the log is dropped.
+// message to the log is dropped. Takes `lock`, so it waits for a message
+// being written and must not be called with `lock` held.
 void objlog_terminate(objlog *log);
 
 // rlog = a new log opened with rotate_size as its open threshold too.
