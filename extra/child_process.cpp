@@ -1,10 +1,13 @@
 #include "extra/child_process.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +78,17 @@ int32_t wait_for(pid_t pid, vel_poll_fn poll) {
     return exit_status(status);
 }
 
+// Closes every descriptor above 2, however high the caller's limit lets
+// them go.
+void close_above_stderr() {
+    if (close_range(3, ~0U, 0) == 0) return;
+    // Kernels before 5.9 lack close_range.
+    struct rlimit files;
+    rlim_t limit = getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : kFdLimit;
+    if (limit == RLIM_INFINITY || limit > INT_MAX) limit = INT_MAX;
+    for (int fd = 3; fd < static_cast<int>(limit); ++fd) close(fd);
+}
+
 bool listed(int fd, const int32_t *keep) {
     for (; keep != nullptr && *keep != -1; ++keep) {
         if (*keep == fd) return true;
@@ -126,8 +140,11 @@ int32_t vel_limited_cli_run(const char *command, const char *dir, int32_t nofile
 }
 
 int32_t libvel_pipe2cmd(const char *command, int32_t *write_fd) {
+    // Both ends are closed on exec, so that no command the caller starts,
+    // through this or any other way, carries a copy of the write end and
+    // keeps the input open after the caller has closed it.
     int fds[2];
-    if (pipe(fds) != 0) {
+    if (pipe2(fds, O_CLOEXEC) != 0) {
         vellog_write(1, 3, kSource, __LINE__, "pipe: %s\n", strerror(errno));
         return -1;
     }
@@ -146,10 +163,14 @@ int32_t libvel_pipe2cmd(const char *command, int32_t *write_fd) {
     }
     ignore_signal(SIGUSR1);
     ignore_signal(SIGUSR2);
-    const int32_t keep[] = {fds[0], -1};
-    close_all_fds_except(3, keep);
-    if (dup2(fds[0], 0) < 0) _exit(1);
-    if (fds[0] != 0) close(fds[0]);
+    // dup2 gives the copy on 0 no close-on-exec flag; a read end that is
+    // already 0 loses its flag by hand.
+    if (fds[0] == 0) {
+        if (fcntl(0, F_SETFD, 0) != 0) _exit(1);
+    } else if (dup2(fds[0], 0) < 0) {
+        _exit(1);
+    }
+    close_above_stderr();
     exec_shell(command);
 }
 
@@ -161,7 +182,9 @@ void libvel_daemonize(int32_t do_fork, const char *pidfile) {
                          strerror(errno));
             exit(1);
         }
-        if (pid > 0) exit(0);
+        // Leave without flushing stdio: the buffers belong to the child now,
+        // which writes them once.
+        if (pid > 0) _exit(0);
         if (setsid() < 0) {
             vellog_write(1, 3, kSource, __LINE__, "daemon: setsid failed (%s)\n", strerror(errno));
             exit(1);

@@ -1,9 +1,9 @@
 // Shell commands run as child processes, and detaching as a daemon.
 //
 // Every command runs as "/bin/sh" "-c" command and inherits the caller's open
-// descriptors. Problems are reported in the module log (source "extra") when
-// its level is at least 1; the results are the same whether or not a report
-// is printed.
+// descriptors, except those marked close-on-exec. Problems are reported in
+// the module log (source "extra") when its level is at least 1; the results
+// are the same whether or not a report is printed.
 #ifndef CRAWLPEEK_EXTRA_CHILD_PROCESS_H_
 #define CRAWLPEEK_EXTRA_CHILD_PROCESS_H_
 
@@ -40,8 +40,11 @@ int32_t vel_limited_cli_run(const char *command, const char *dir, int32_t nofile
 
 // Starts command with its standard input reading from a new pipe, whose
 // write end goes to *write_fd: the caller writes the input there, closes it
-// to end the input, and reaps the child. The child's process id, or -1 when
-// the pipe or the child cannot be made.
+// to end the input, and reaps the child. The write end is closed on exec, so
+// no command started later inherits it, and the command keeps only its
+// descriptors 0 to 2: it sees the end of its input as soon as the caller
+// closes the write end. The child's process id, or -1 when the pipe or the
+// child cannot be made.
 int32_t libvel_pipe2cmd(const char *command, int32_t *write_fd);
 
 // With do_fork nonzero, the process continues as a child in a new session

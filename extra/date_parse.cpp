@@ -2,7 +2,6 @@
 
 #include <cassert>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -251,13 +250,6 @@ class Scanner {
     Fields f_;
 };
 
-// The local standard offset in minutes east of GMT.
-long local_standard_offset() {
-    static std::once_flag once;
-    std::call_once(once, tzset);
-    return -(timezone / 60);
-}
-
 }  // namespace
 
 time_t ZEZ_ParseTimeString(const char *text, int default_to_gmt) {
@@ -277,22 +269,18 @@ time_t ZEZ_ParseTimeString(const char *text, int default_to_gmt) {
     if (f.weekday) tm.tm_wday = *f.weekday;
     tm.tm_isdst = -1;
 
-    if (f.zone == kUnset && default_to_gmt != 0) f.zone_offset = 0;
-    // With a zone, the fields are moved from that zone to local standard
-    // time; mktime then reads them as local time. Where daylight-saving time
-    // is in effect it takes them for an hour later than meant, which the
-    // hour added back corrects. Fields read as local time need no such
-    // correction: mktime already gives the instant they name.
-    bool moved = f.zone_offset != kUnset;
-    if (moved) {
-        long difference = local_standard_offset() - f.zone_offset;
-        tm.tm_hour += static_cast<int>(difference / 60);
-        tm.tm_min += static_cast<int>(difference % 60);
+    // Fields read as local time are the only ones that depend on the local
+    // zone, and mktime alone knows its summer time and past offsets.
+    if (f.zone == kUnset && default_to_gmt == 0) {
+        time_t local = mktime(&tm);
+        return local == static_cast<time_t>(-1) ? 0 : local;
     }
-    time_t result = mktime(&tm);
-    if (result == static_cast<time_t>(-1)) return 0;
-    if (moved && tm.tm_isdst > 0) result += 3600;
-    return result;
+    // A zone or an offset names one instant: the fields read as GMT, less
+    // the offset. timegm normalises fields out of range as mktime would.
+    const int offset = f.zone == kUnset ? 0 : f.zone_offset;
+    time_t gmt = timegm(&tm);
+    if (gmt == static_cast<time_t>(-1)) return 0;
+    return gmt - static_cast<time_t>(offset) * 60;
 }
 
 void vel_str2time(const char *text, time_t *result) { *result = ZEZ_ParseTimeString(text, 1); }

@@ -13,9 +13,11 @@
 // skipped, and a slot once filled keeps its first value.
 //
 // A text that names no zone and gives no offset is read as GMT when
-// default_to_gmt is nonzero, else as local time. The result is the time in
-// seconds since the epoch; 0 when the text lacks a month, a day of month or
-// a year, or when the conversion fails (and for the epoch itself).
+// default_to_gmt is nonzero, else as local time; only then does the result
+// depend on the local zone (its summer time and past offsets included). The
+// result is the time in seconds since the epoch; 0 when the text lacks a
+// month, a day of month or a year, or when the conversion fails (and for
+// the epoch itself).
 time_t ZEZ_ParseTimeString(const char *text, int default_to_gmt);
 
 // Stores ZEZ_ParseTimeString(text, 1) in *result.

@@ -14,8 +14,9 @@ namespace {
 // and the offset of its next option character; element -1 rests between
 // elements. The place is only ever used while the caller passes the same
 // vector and libvel_optind still names the element, so a scan abandoned in
-// the middle of an element does not carry into the next one, and nothing is
-// read from a vector that its owner may have freed.
+// the middle of an element (or ended by a '-' inside a group) does not carry
+// into the next one, and nothing is read from a vector that its owner may
+// have freed.
 struct Place {
     char *const *argv = nullptr;
     int32_t element = -1;
@@ -59,7 +60,11 @@ void leave_if_done() {
 }  // namespace
 
 int32_t libvel_getopt(int32_t argc, char *const argv[], const char *optstring) {
-    const bool inside = place.argv == argv && place.element == libvel_optind;
+    // A vector freed and another made at its address could pass for the
+    // same one; the place is taken up only if the element still reaches it.
+    const bool inside = place.argv == argv && place.element == libvel_optind &&
+                        libvel_optind < argc &&
+                        strnlen(argv[libvel_optind], place.offset + 1) > place.offset;
     if (!inside && !enter_element(argc, argv)) return -1;
 
     char *element = argv[place.element];
@@ -69,7 +74,11 @@ int32_t libvel_getopt(int32_t argc, char *const argv[], const char *optstring) {
     const char *letter = c == ':' ? nullptr : std::strchr(optstring, c);
     if (letter == nullptr) {
         if (c == '-') {
-            place = {};
+            // The element stays the current one. A '-' inside a group
+            // keeps its place, so a caller that goes on scanning reads the
+            // letters after it; a lone "-" has nothing left and is entered
+            // afresh, ending the scan again.
+            if (element[place.offset] == '\0') place = {};
             return -1;
         }
         leave_if_done();

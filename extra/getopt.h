@@ -4,7 +4,8 @@
 // ("-vx"); an option followed by ':' in the option string takes an argument,
 // either the rest of its element ("-lfile") or the next element. Scanning
 // stops at the first element that is not an option, at "-" and at "--" (which
-// is consumed). Arguments are never reordered.
+// is consumed), and at a '-' inside a group ("-v-l"), where a further call
+// goes on with the letter after the '-'. Arguments are never reordered.
 //
 // The state is process-wide and unguarded: scan from one thread only.
 #ifndef CRAWLPEEK_EXTRA_GETOPT_H_

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "extra/rlimits.h"
 #include "log/log.h"
@@ -131,6 +132,47 @@ TEST(Pipe2Cmd, TheCommandReadsWhatIsWrittenAndEndsWhenTheWriteEndCloses) {
     EXPECT_EQ(read_file(dir.file("got")), input);
 }
 
+// The fed command must see the end of its input as soon as the caller closes
+// the write end: no copy of that end may live on in the command itself, even
+// above descriptor 255, nor in a command started while it runs. The command
+// keeps no descriptor above 2 at all.
+TEST(Pipe2Cmd, NoOtherProcessKeepsTheInputOpen) {
+    struct rlimit files;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    if (files.rlim_cur < 400) {
+        GTEST_SKIP() << "needs 400 open files";
+    }
+    for (bool high : {true, false}) {
+        SCOPED_TRACE(high ? "write end above 255" : "a command started meanwhile");
+        std::vector<int> fillers;  // take the low numbers so the pipe gets high ones
+        while (high && (fillers.empty() || fillers.back() < 300)) {
+            fillers.push_back(dup(2));
+            ASSERT_GE(fillers.back(), 0);
+        }
+        int32_t fd = -1;
+        // The last filler is 300, above the old reach of 255.
+        int32_t pid = libvel_pipe2cmd("test ! -e /proc/self/fd/300 && exec cat >/dev/null", &fd);
+        for (int filler : fillers) close(filler);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(fd >= 256, high);
+        int hold[2];  // the meanwhile command waits for a line on hold[0]
+        if (!high) {
+            ASSERT_EQ(pipe(hold), 0);
+            const std::string waiter = "read line <&" + std::to_string(hold[0]);
+            vel_limited_cli_run_wait(waiter.c_str(), nullptr, 0, 0, 0, 0, nullptr, 0, 1);
+        }
+        ASSERT_EQ(write(fd, "fed", 3), 3);
+        close(fd);
+        EXPECT_EQ(reap_within_ten_seconds(pid), 0);
+        if (!high) {
+            ASSERT_EQ(write(hold[1], "\n", 1), 1);
+            close(hold[0]);
+            close(hold[1]);
+            EXPECT_GT(wait(nullptr), 0);
+        }
+    }
+}
+
 TEST(CloseAllFds, ClosesFromTheFirstUpTo255ExceptTheKeptOnes) {
     int status = in_child([] {
         int a = open("/dev/null", O_RDONLY);
@@ -233,6 +275,31 @@ TEST_F(ModuleLogInChild, DaemonizeContinuesInANewSessionAndTheParentExitsZero) {
     int daemon = 0;
     ASSERT_EQ(sscanf(read_file(pidfile).c_str(), "%d", &daemon), 1);
     EXPECT_GT(daemon, 0);
+}
+
+// Output buffered before the fork belongs to the daemon alone: the
+// original process must not write it as it leaves.
+TEST_F(ModuleLogInChild, DaemonizeWritesBufferedOutputOnce) {
+    const std::string out = dir_.file("out");
+    int ended[2];  // at its end of file the daemon is gone too
+    ASSERT_EQ(pipe(ended), 0);
+    int status = run([&] {
+        FILE *fp = fopen(out.c_str(), "w");
+        fputs("buffered\n", fp);
+        vellog_write(1, 2, "test", 1, "logged\n");
+        libvel_daemonize(1, nullptr);
+        fclose(fp);
+    });
+    close(ended[1]);
+    char byte;
+    while (read(ended[0], &byte, 1) > 0) {
+    }
+    close(ended[0]);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(read_file(out), "buffered\n");
+    const std::string log = log_text();
+    EXPECT_NE(log.find("logged\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("logged\n"), log.rfind("logged\n")) << log;
 }
 
 TEST_F(ModuleLogInChild, AnUnwritablePidFileIsReportedAndExitsOne) {

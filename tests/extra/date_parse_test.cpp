@@ -81,8 +81,7 @@ TEST(DateParse, TheExamplesGiveTheSameTimesInAZoneWithSummerTime) {
     ScopedEnv env;
     env.set("TZ", kEastern);
     expect_examples();
-    // A zone named in summer: the hour mktime takes for daylight-saving time
-    // is given back.
+    // A zone named in summer: local daylight-saving time takes no part.
     EXPECT_EQ(ZEZ_ParseTimeString("Wed, 06 Jul 1994 08:49:37 GMT", 1), 773484577);
 }
 
@@ -116,6 +115,53 @@ TEST(DateParse, MalformedClockTimesAreSkipped) {
     EXPECT_EQ(ZEZ_ParseTimeString("Nov 6 1994 12:", 1), kNov6);
     EXPECT_EQ(ZEZ_ParseTimeString("Nov 6 1994 08:49:375", 1), kNov6);
     EXPECT_EQ(ZEZ_ParseTimeString("Nov 6 1994 08:49:", 1), kNov6 + 8 * 3600 + 49 * 60);
+}
+
+}  // namespace
+
+namespace {
+
+// Zones whose summer time, or whose change of standard offset, the
+// conversion must not lean on. The zone files are on the build machines.
+struct Zone {
+    const char *tz;
+    time_t local_jan;  // "16 Jan 2024 10:20:30" read as local time
+    time_t local_aug;  // "15 Aug 2012 12:00:00" read as local time
+};
+// Expected values from Python 3.11 offline: the zoned texts through
+// email.utils.parsedate_tz and mktime_tz; the local readings through
+// time.mktime of the parsed fields with isdst -1, under each TZ.
+constexpr Zone kZones[] = {
+    {"UTC0", 1705400430, 1345032000},
+    {"America/New_York", 1705418430, 1345046400},
+    {"Europe/Berlin", 1705396830, 1345024800},
+    {"Europe/Dublin", 1705400430, 1345028400},        // winter is its "daylight" time
+    {"Australia/Lord_Howe", 1705360830, 1344994200},  // 30-minute summer time
+    {"Europe/Moscow", 1705389630, 1345017600},        // +04 all year in 2012
+};
+constexpr Example kZoned[] = {
+    {"Sun, 10 Mar 2024 07:30:00 GMT", 1710055800},    // New York's first summer hour
+    {"Sun, 31 Mar 2024 01:30:00 +0000", 1711848600},  // Berlin's first summer hour
+    {"Tue, 16 Jan 2024 10:20:30 GMT", 1705400430},
+    {"16 Jan 2024 10:20:30", 1705400430},  // GMT by default
+    {"Fri, 12 Jan 2024 08:34:05 +0530", 1705028645},
+    {"Wed, 15 Aug 2012 12:00:00 +0400", 1345017600},
+    {"Sat, 14 Jul 2012 09:08:07 EDT", 1342271287},
+    {"Thu, 13 Jun 2024 23:59:59 -0330", 1718335799},
+    {"Sun, 03 Nov 2024 01:30:00 PST", 1730626200},
+};
+
+TEST(DateParse, AZonedTextNamesTheSameInstantInEveryLocalZone) {
+    for (const Zone &zone : kZones) {
+        ScopedEnv env;
+        env.set("TZ", zone.tz);
+        for (const Example &e : kZoned) {
+            EXPECT_EQ(ZEZ_ParseTimeString(e.text, 1), e.expected)
+                << zone.tz << " \"" << e.text << '"';
+        }
+        EXPECT_EQ(ZEZ_ParseTimeString("16 Jan 2024 10:20:30", 0), zone.local_jan) << zone.tz;
+        EXPECT_EQ(ZEZ_ParseTimeString("15 Aug 2012 12:00:00", 0), zone.local_aug) << zone.tz;
+    }
 }
 
 }  // namespace

@@ -117,6 +117,19 @@ TEST(GetoptTest, ArgumentIsTakenWhateverItLooksLike) {
     EXPECT_EQ(dashes.next(), 'v');
 }
 
+// A '-' inside a group ends the scan but keeps the place after it, so that
+// a caller that goes on reads the rest of the group.
+TEST(GetoptTest, DashInsideAGroupEndsTheScanWhereItStands) {
+    Scan scan({"prog", "-v-l", "x", "file"});
+    EXPECT_EQ(scan.next(), 'v');
+    EXPECT_EQ(scan.next(), -1);
+    EXPECT_EQ(libvel_optind, 1);
+    EXPECT_EQ(scan.next(), 'l');
+    EXPECT_EQ(libvel_optarg, scan.arg(2));
+    EXPECT_EQ(scan.next(), -1);
+    EXPECT_EQ(libvel_optind, 3);
+}
+
 TEST(GetoptTest, ColonIsAlwaysIllegal) {
     Scan scan({"prog", "-:"});
     EXPECT_EQ(scan.all(), (std::vector<int>{'?', -1}));
@@ -173,7 +186,8 @@ TEST(GetoptTest, ANewScanStartsAfreshWhereTheLastOneWasLeft) {
 // them would show.
 TEST(GetoptTest, FinishedScansKeepNothingOfTheirVector) {
     for (const std::vector<std::string> &args :
-         {std::vector<std::string>{"prog", "-v"}, {"prog", "-"}, {"prog", "-x"}, {"prog", "-vl5"}}) {
+         {std::vector<std::string>{"prog", "-v"}, {"prog", "-"}, {"prog", "-x"}, {"prog", "-vl5"},
+          {"prog", "-v-l", "x"}}) {
         Scan scan(args);
         scan.all();
     }
