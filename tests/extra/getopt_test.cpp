@@ -7,193 +7,70 @@
 
 namespace {
 
-constexpr char kOptions[] = "vl:f:h:u:r:";
-
-// One scan of an argument vector from the initial state, recording each
-// result and the diagnostics printed.
-class Scan {
-  public:
-    explicit Scan(std::vector<std::string> args) : args_(std::move(args)) {
-        for (std::string &a : args_) argv_.push_back(a.data());
-        argv_.push_back(nullptr);
-        libvel_optind = 1;
-        libvel_opterr = 1;
-        libvel_optarg = nullptr;
-    }
-
-    int next() { return libvel_getopt(static_cast<int>(args_.size()), argv_.data(), kOptions); }
-
-    // Runs the scan to its end; returns the results, -1 included.
-    std::vector<int> all() {
-        testing::internal::CaptureStderr();
-        std::vector<int> results;
-        int c;
-        do {
-            c = next();
-            results.push_back(c);
-        } while (c != -1 && results.size() < 20);
-        diagnostics_ = testing::internal::GetCapturedStderr();
-        return results;
-    }
-
-    const std::string &diagnostics() const { return diagnostics_; }
-    char *arg(int i) { return argv_[i]; }
-
-  private:
-    std::vector<std::string> args_;
-    std::vector<char *> argv_;
-    std::string diagnostics_;
+struct Scan {
+    std::vector<std::string> args;
+    // Each call's result: the letter, "?" and the letter examined for '?',
+    // "." for -1; then "=" and the argument while libvel_optarg holds one.
+    const char *transcript;
+    int optind_after;
+    const char *diagnostics = "";
+    int calls = 0;  // 0: until the first -1
+    int opterr = 1;
 };
 
-TEST(GetoptTest, FlagThenArgumentInNextElementStopsAtOperand) {
-    Scan scan({"prog", "-v", "-l", "5", "file"});
-    EXPECT_EQ(scan.next(), 'v');
-    EXPECT_EQ(libvel_optarg, nullptr);
-    EXPECT_EQ(scan.next(), 'l');
-    EXPECT_EQ(libvel_optarg, scan.arg(3));  // points into argv, not a copy
-    EXPECT_EQ(scan.next(), -1);
-    EXPECT_EQ(libvel_optind, 4);
+// One row a scan, each from the initial state over its own vector, which is
+// freed before the next row starts: a scanner still pointing into it would
+// show under AddressSanitizer. "-vx" stops after 'v' to leave a place behind.
+const std::vector<Scan> kScans = {
+    {{"prog", "-v", "-l", "5", "file"}, "v l=5 .=5", 4},
+    {{"prog", "-vl5"}, "v l=5 .=5", 2},
+    {{"prog", "-l"}, "?l .", 2, "prog: option requires an argument -- l\n"},
+    {{"/usr/bin/prog", "-x"}, "?x .", 2, "prog: illegal option -- x\n"},
+    {{"prog", "-xv"}, "?x v .", 2, "prog: illegal option -- x\n"},
+    {{"prog", "-:"}, "?: .", 2, "prog: illegal option -- :\n"},
+    {{"prog", "-x", "-l"}, "?x ?l .", 3, "", 0, 0},
+    {{"prog", "--", "-v"}, ".", 2},
+    {{"prog", "--verbose", "-v"}, ".", 2},
+    {{"prog", "-", "-v"}, ".", 1},
+    {{"prog", "-l", "-v"}, "l=-v .=-v", 3},
+    {{"prog", "-u", "--", "-v"}, "u=-- v .", 4},
+    {{"prog", "-u", "x", "-q"}, "u=x ?q=x .=x", 4, "prog: illegal option -- q\n"},
+    {{"prog"}, ".", 1},
+    {{"prog", "-vx"}, "v", 1, "", 1},
+    {{"prog", "-l", "f"}, "l=f .=f", 3},
+    // A '-' inside a group ends the scan where it stands; a caller that goes
+    // on reads the rest of the group.
+    {{"prog", "-v-l", "x", "file"}, "v . l=x .=x", 3, "", 4},
+};
+
+std::string step(int c) {
+    std::string s = c == -1 ? "." : std::string(1, static_cast<char>(c));
+    if (c == '?') s += static_cast<char>(libvel_optopt);
+    return libvel_optarg == nullptr ? s : s + "=" + libvel_optarg;
 }
 
-TEST(GetoptTest, GroupedFlagWithAttachedArgument) {
-    Scan scan({"prog", "-vl5"});
-    EXPECT_EQ(scan.next(), 'v');
-    EXPECT_EQ(libvel_optind, 1);  // still inside the group
-    EXPECT_EQ(scan.next(), 'l');
-    EXPECT_STREQ(libvel_optarg, "5");
-    EXPECT_EQ(libvel_optarg, scan.arg(1) + 3);
-    EXPECT_EQ(scan.next(), -1);
-    EXPECT_EQ(libvel_optind, 2);
-}
-
-TEST(GetoptTest, MissingArgumentIsReportedAndEndsTheScan) {
-    Scan scan({"prog", "-l"});
-    EXPECT_EQ(scan.all(), (std::vector<int>{'?', -1}));
-    EXPECT_EQ(scan.diagnostics(), "prog: option requires an argument -- l\n");
-    EXPECT_EQ(libvel_optind, 2);
-    EXPECT_EQ(libvel_optopt, 'l');
-}
-
-TEST(GetoptTest, IllegalOptionNamesProgramWithoutDirectories) {
-    Scan scan({"/usr/bin/prog", "-x"});
-    EXPECT_EQ(scan.all(), (std::vector<int>{'?', -1}));
-    EXPECT_EQ(scan.diagnostics(), "prog: illegal option -- x\n");
-    EXPECT_EQ(libvel_optopt, 'x');
-    EXPECT_EQ(libvel_optind, 2);
-}
-
-TEST(GetoptTest, IllegalOptionInsideGroupDoesNotStopTheGroup) {
-    Scan scan({"prog", "-xv"});
-    EXPECT_EQ(scan.all(), (std::vector<int>{'?', 'v', -1}));
-    EXPECT_EQ(libvel_optind, 2);
-}
-
-TEST(GetoptTest, DoubleDashEndsOptionsAndIsConsumed) {
-    Scan dashes({"prog", "--", "-v"});
-    EXPECT_EQ(dashes.all(), (std::vector<int>{-1}));
-    EXPECT_EQ(libvel_optind, 2);
-
-    Scan long_word({"prog", "--verbose", "-v"});
-    EXPECT_EQ(long_word.all(), (std::vector<int>{-1}));
-    EXPECT_EQ(libvel_optind, 2);
-}
-
-TEST(GetoptTest, LoneDashIsTheFirstOperand) {
-    Scan scan({"prog", "-", "-v"});
-    EXPECT_EQ(scan.all(), (std::vector<int>{-1}));
-    EXPECT_EQ(libvel_optind, 1);
-}
-
-TEST(GetoptTest, ArgumentIsTakenWhateverItLooksLike) {
-    Scan scan({"prog", "-l", "-v"});
-    EXPECT_EQ(scan.next(), 'l');
-    EXPECT_STREQ(libvel_optarg, "-v");
-    EXPECT_EQ(scan.next(), -1);
-    EXPECT_EQ(libvel_optind, 3);
-
-    Scan dashes({"prog", "-u", "--", "-v"});
-    EXPECT_EQ(dashes.next(), 'u');
-    EXPECT_STREQ(libvel_optarg, "--");
-    EXPECT_EQ(dashes.next(), 'v');
-}
-
-// A '-' inside a group ends the scan but keeps the place after it, so that
-// a caller that goes on reads the rest of the group.
-TEST(GetoptTest, DashInsideAGroupEndsTheScanWhereItStands) {
-    Scan scan({"prog", "-v-l", "x", "file"});
-    EXPECT_EQ(scan.next(), 'v');
-    EXPECT_EQ(scan.next(), -1);
-    EXPECT_EQ(libvel_optind, 1);
-    EXPECT_EQ(scan.next(), 'l');
-    EXPECT_EQ(libvel_optarg, scan.arg(2));
-    EXPECT_EQ(scan.next(), -1);
-    EXPECT_EQ(libvel_optind, 3);
-}
-
-TEST(GetoptTest, ColonIsAlwaysIllegal) {
-    Scan scan({"prog", "-:"});
-    EXPECT_EQ(scan.all(), (std::vector<int>{'?', -1}));
-    EXPECT_EQ(scan.diagnostics(), "prog: illegal option -- :\n");
-    EXPECT_EQ(libvel_optind, 2);
-}
-
-TEST(GetoptTest, SilentWhenOptErrIsZeroWithSameResults) {
-    Scan scan({"prog", "-x", "-l"});
-    libvel_opterr = 0;
-    EXPECT_EQ(scan.all(), (std::vector<int>{'?', '?', -1}));
-    EXPECT_EQ(scan.diagnostics(), "");
-    EXPECT_EQ(libvel_optind, 3);
-}
-
-TEST(GetoptTest, NoArgumentsAndFirstOperand) {
-    Scan none({"prog"});
-    EXPECT_EQ(none.all(), (std::vector<int>{-1}));
-    EXPECT_EQ(libvel_optind, 1);
-
-    Scan operand({"prog", "file", "-v"});
-    EXPECT_EQ(operand.all(), (std::vector<int>{-1}));
-    EXPECT_EQ(libvel_optind, 1);
-}
-
-TEST(GetoptTest, ErrorReturnsLeaveOptargAlone) {
-    Scan scan({"prog", "-u", "x", "-q"});
-    EXPECT_EQ(scan.next(), 'u');
-    char *arg = libvel_optarg;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(scan.next(), '?');
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(libvel_optarg, arg);
-    EXPECT_EQ(scan.next(), -1);
-    EXPECT_EQ(libvel_optarg, arg);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(GetoptTest, ANewScanStartsAfreshWhereTheLastOneWasLeft) {
-    Scan first({"prog", "-vx"});
-    EXPECT_EQ(first.next(), 'v');  // left with 'x' unread
-    Scan second({"prog", "-l", "f"});
-    EXPECT_EQ(second.next(), 'l');
-    EXPECT_STREQ(libvel_optarg, "f");
-    EXPECT_EQ(second.next(), -1);
-    EXPECT_EQ(libvel_optind, 3);
-}
-
-// Each scan's vector is freed before the next scan starts, as a program's
-// own vectors may be; under AddressSanitizer a state pointing into one of
-// them would show.
-TEST(GetoptTest, FinishedScansKeepNothingOfTheirVector) {
-    for (const std::vector<std::string> &args :
-         {std::vector<std::string>{"prog", "-v"}, {"prog", "-"}, {"prog", "-x"}, {"prog", "-vl5"},
-          {"prog", "-v-l", "x"}}) {
-        Scan scan(args);
-        scan.all();
+TEST(Getopt, EachScanGivesItsResultsArgumentsAndFirstOperand) {
+    for (const Scan &scan : kScans) {
+        std::vector<std::string> args = scan.args;
+        std::vector<char *> argv;
+        for (std::string &a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        libvel_optind = 1;
+        libvel_opterr = scan.opterr;
+        libvel_optarg = nullptr;
+        std::string transcript;
+        testing::internal::CaptureStderr();
+        for (int i = 0; i < (scan.calls == 0 ? 20 : scan.calls); ++i) {
+            const int c =
+                libvel_getopt(static_cast<int>(argv.size() - 1), argv.data(), "vl:f:h:u:r:");
+            transcript += (i > 0 ? " " : "") + step(c);
+            if (scan.calls == 0 && c == -1) break;
+        }
+        const std::string row = testing::PrintToString(scan.args);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), scan.diagnostics) << row;
+        EXPECT_EQ(transcript, scan.transcript) << row;
+        EXPECT_EQ(libvel_optind, scan.optind_after) << row;
     }
-    Scan last({"prog", "-v", "file"});
-    EXPECT_EQ(last.all(), (std::vector<int>{'v', -1}));
-    EXPECT_EQ(libvel_optind, 2);
 }
 
 }  // namespace
