@@ -1,204 +1,216 @@
+// The URL pool: its records, its two banks, their collections, its readiness.
 #include "robot/url_pool.h"
-
-#include <gtest/gtest.h>
+#include "robot/url_record.h"
 
 #include <limits.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <string>
-#include <vector>
+#include <utility>
 
-#include "log/objlog.h"
-#include "robot/dbt.h"
-#include "robot/robot_db_env.h"
-#include "robot/robot_home.h"
-#include "robot/url_pool_fixture.h"
-#include "support/scratch_dir.h"
-#include "support/test_hooks.h"
+#include "robot/robot_fixture.h"
 
 namespace {
 
-time_t fake_now = 1000;
-time_t fake_clock() {
-    return fake_now;
+std::string encode(const url_obj *obj) {
+    DBT *dbt = url_obj2DBT(obj);
+    if (dbt == nullptr) return "none";
+    std::string bytes(static_cast<const char *>(dbt->data), dbt->size);
+    destroy_DBT(dbt);
+    return bytes;
 }
 
-// Puts that fail from the nth call of the slot on.
+// The decoded object's fields on one line, or "none": the numbers, the url,
+// a= and b= the texts, the key, the key's digit and the host's constant. An
+// exact-size copy of the value is decoded, so that the sanitizer build
+// catches over-reads.
+std::string decode(const std::string &key, const std::string &value) {
+    std::unique_ptr<char[]> copy(new char[value.size() + 1]);
+    value.copy(copy.get(), value.size());
+    DBT k = borrowed_dbt(key.data(), key.size()), v = borrowed_dbt(copy.get(), value.size());
+    UrlObj obj(DBT2url_obj(&k, &v));
+    if (obj == nullptr) return "none";
+    auto text = [](const char *s) { return std::string(s != nullptr ? s : "-"); };
+    return std::to_string(obj->num_a) + " " + std::to_string(obj->num_b) + " " +
+           std::to_string(obj->num_c) + " " + text(obj->url) + " a=" + text(obj->text_a) +
+           " b=" + text(obj->text_b) + " " + text(obj->key) + " " + std::to_string(obj->host_a) +
+           " " + std::to_string(obj->host_b);
+}
+
+const std::string kNumbers = be32(1) + be32(2) + be32(3);
+
+TEST(UrlRecord, ValuesAreNumbersThenTextsEachWithItsZeroAndKeysGiveTheDigitAfterTheBar) {
+    EXPECT_EQ(encode(make_url("a|1", "123456789").get()),
+              kNumbers + "123456789" + std::string(3, '\0'));
+    EXPECT_EQ(encode(make_url("a|1", "u", "abc", "x").get()),
+              kNumbers + std::string("u\0abc\0x\0", 8));
+    UrlObj full = make_url("p|2rest", "http://x/", "alpha", "beta");
+    char *url = std::exchange(full->url, nullptr);
+    EXPECT_EQ(encode(full.get()) + encode(nullptr), "nonenone");  // no url: nothing to store
+    full->url = url;
+    full->num_a = -7;
+    full->num_c = 1 << 30;
+    const std::string plain = kNumbers + std::string("u\0\0\0", 4);
+    const std::tuple<std::string, std::string, std::string> rows[] = {
+        // key, value, decoded
+        {std::string("a|5x", 5), kNumbers + "123456789" + std::string(3, '\0'),
+         "1 2 3 123456789 a=- b=- a|5x 5 10"},
+        {"p|2rest", encode(full.get()), "-7 2 1073741824 http://x/ a=alpha b=beta p|2rest 2 10"},
+        {"k", kNumbers + std::string("u\0\0x\0", 5), "1 2 3 u a=- b=x k 0 10"},
+        {"k", kNumbers + std::string("u\0abc\0\0", 7), "1 2 3 u a=abc b=- k 0 10"},
+        // Written without closing zeros: all that follows the url is text_a.
+        {"k", kNumbers + std::string("u\0ab\0c", 6), "1 2 3 u a=ab b=- k 0 10"},
+        {"a|9", plain, "1 2 3 u a=- b=- a|9 9 10"},
+        {"a|5|7", plain, "1 2 3 u a=- b=- a|5|7 5 10"},
+        {"a|x", plain, "1 2 3 u a=- b=- a|x 0 10"},
+        {"a|", plain, "1 2 3 u a=- b=- a| 0 10"},
+        {"a5", plain, "1 2 3 u a=- b=- a5 0 10"},
+        {"", plain, "1 2 3 u a=- b=- - 0 10"},
+        {"k", kNumbers, "none"},
+        {"k", kNumbers.substr(0, 9), "none"},
+        {"k", kNumbers + "http://no-zero", "none"},
+    };
+    for (const auto &[key, value, expected] : rows) EXPECT_EQ(decode(key, value), expected) << key;
+    DBT key = string_key("k");
+    EXPECT_EQ(DBT2url_obj(&key, nullptr), nullptr);
+    EXPECT_EQ(DBT2url_obj(nullptr, &key), nullptr);
+}
+
+// The bank's put slot fails once puts_left calls have gone through.
 int puts_left = 0;
 int put_until_exhausted(storage_object *obj, DBT *key, DBT *data) {
-    if (puts_left-- <= 0) return 0;
-    return sto_put(obj, key, data);
+    return puts_left-- <= 0 ? 0 : sto_put(obj, key, data);
 }
 
-// The keys of a bank, read through its walk.
-std::vector<std::string> keys_of(storage_object *bank) {
-    std::vector<std::string> keys;
-    url_obj *raw = nullptr;
-    for (int more = coll_first(bank, &raw, nullptr); more != 0; more = coll_next(bank, &raw)) {
-        UrlObj obj(raw);
-        keys.emplace_back(obj->key);
+// A walk that reads one record and then meets a read error.
+int next_calls = 0;
+int next_then_error(storage_object *obj, DBT *key, DBT *data) {
+    if (++next_calls == 1) return sto_next(obj, key, data);
+    obj->cursor_result = EIO;
+    return 0;
+}
+
+class UrlPoolTest : public RobotTest {
+  protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        open_pool();
     }
-    return keys;
-}
+};
 
-void put_all(storage_object *bank, const std::vector<std::string> &keys) {
-    for (const std::string &key : keys) {
-        UrlObj obj = make_url(key, "http://" + key);
-        ASSERT_EQ(coll_put(bank, obj.get()), 1) << key;
-    }
-}
-
-TEST(UrlPoolFiles, TheBanksLieInTheGivenDirectoryMadeAbsoluteAndUncut) {
-    const std::string &home = robot_home();  // the environment is open there
+TEST_F(UrlPoolTest, TheBanksLieInTheGivenDirectoryMadeAbsoluteAndUncut) {
+    const std::string &home = robot_home();  // the environment's home
     const std::string deep = "/" + std::string(2039, 'd');
-    const struct {
-        const char *dir;
-        std::string main;
-        std::string backup;
-    } cases[] = {
+    const std::tuple<const char *, std::string, std::string> rows[] = {
+        // dir, main, backup
         {nullptr, home + "/enumerate.db", home + "/enumerate_bak.db"},
         {"/d", "/d/enumerate.db", "/d/enumerate_bak.db"},
         {"pool", home + "/pool/enumerate.db", home + "/pool/enumerate_bak.db"},
         {deep.c_str(), deep + "/enumerate.db", deep + "/enumerate_bak.db"},
     };
-    for (const auto &c : cases) {
-        url_pool *pool = create_url_pool(c.dir);
+    for (const auto &[dir, main, backup] : rows) {
+        url_pool *pool = create_url_pool(dir);
         ASSERT_NE(pool, nullptr);
-        EXPECT_EQ(pool->main_bank->name, c.main);
-        EXPECT_EQ(pool->backup_bank->name, c.backup);
+        EXPECT_EQ(pool->main_bank->name, main);
+        EXPECT_EQ(pool->backup_bank->name, backup);
         destroy_url_pool(pool);
     }
-    const std::string too_long = "/" + std::string(PATH_MAX, 'd');
-    write_file(home + "/robot.log", "");
-    EXPECT_EQ(create_url_pool(too_long.c_str()), nullptr);
-    EXPECT_NE(robot_log_text().find("URL pool directory /ddd"), std::string::npos);
+    EXPECT_EQ(create_url_pool(("/" + std::string(PATH_MAX, 'd')).c_str()), nullptr);
+    EXPECT_TRUE(logged(robot_log_text(), "URL pool directory /ddd"));
 }
 
 TEST_F(UrlPoolTest, PutsNeedAUrlAndARepeatedKeyClosesTheBankUntilTheNextUse) {
-    UrlObj empty = make_url("a|1", "");
-    EXPECT_EQ(coll_put(pool_->main_bank, empty.get()), 0);
-    EXPECT_FALSE(file_exists(dir_.file("enumerate.db")));
-
-    UrlObj first = make_url("a|1", "http://first/");
-    UrlObj second = make_url("a|1", "http://second/");
+    EXPECT_EQ(coll_put(pool_->main_bank, make_url("a|1", "").get()), 0);
+    EXPECT_FALSE(file_exists(pool_file("enumerate.db")));
+    UrlObj first = make_url("a|1", "http://first/"), second = make_url("a|1", "http://second/");
     ASSERT_EQ(coll_put(pool_->main_bank, first.get()), 1);
     EXPECT_EQ(coll_put(pool_->main_bank, second.get()), 0);
     EXPECT_EQ(pool_->main_bank->db, nullptr);
     EXPECT_EQ(coll_count(pool_->main_bank), 1);
-
     url_obj *raw = nullptr;
     ASSERT_EQ(coll_get(pool_->main_bank, "a|1", &raw), 1);
-    UrlObj found(raw);
-    EXPECT_STREQ(found->url, "http://first/");
+    EXPECT_STREQ(UrlObj(raw)->url, "http://first/");
     EXPECT_EQ(coll_update(pool_->main_bank, second.get()), 1);
     ASSERT_EQ(coll_get(pool_->main_bank, "a|1", &raw), 1);
     EXPECT_STREQ(UrlObj(raw)->url, "http://second/");
 }
 
-TEST_F(UrlPoolTest, APrefixWalkStartsAtItsCollection) {
+TEST_F(UrlPoolTest, APrefixWalkStartsAtItsCollectionAndEveryWalkPassesOverWhatDoesNotDecode) {
+    ASSERT_EQ(coll_open(pool_->main_bank, DB_CREATE), 1);
+    // A value too short to decode under keys of the collection a, and a sound
+    // one under a zero-length key, which sorts first.
+    DBT *sound = url_obj2DBT(make_url("z|1", "http://z/").get());
+    for (const std::string bad : {"a|0", "a|3", ""}) {
+        DBT key = borrowed_dbt(bad.c_str(), bad.empty() ? 0 : bad.size() + 1);
+        DBT value = bad.empty() ? *sound : borrowed_dbt("x", 1);
+        ASSERT_EQ(pool_->main_bank->put(pool_->main_bank, &key, &value), 1);
+    }
+    destroy_DBT(sound);
     put_all(pool_->main_bank, {"b|1", "a|2", "a|1", "c|"});
-    url_obj *raw = nullptr;
-    const char *a = "a", *b = "b", *c = "c", *d = "d";
-    ASSERT_EQ(coll_first(pool_->main_bank, &raw, &a), 1);
-    EXPECT_STREQ(UrlObj(raw)->key, "a|1");
-    ASSERT_EQ(coll_next(pool_->main_bank, &raw), 1);
-    EXPECT_STREQ(UrlObj(raw)->key, "a|2");
-    ASSERT_EQ(coll_next(pool_->main_bank, &raw), 1);
-    EXPECT_STREQ(UrlObj(raw)->key, "b|1");
-    ASSERT_EQ(coll_first(pool_->main_bank, &raw, &b), 1);
-    EXPECT_STREQ(UrlObj(raw)->key, "b|1");
-    // "c|" alone is the prefix itself, not a URL of the collection.
-    EXPECT_EQ(coll_first(pool_->main_bank, &raw, &c), 0);
-    EXPECT_EQ(coll_first(pool_->main_bank, &raw, &d), 0);
-    EXPECT_EQ(raw, nullptr);
-}
-
-TEST_F(UrlPoolTest, TheCountDecidesWhetherThePoolIsReadAtAll) {
-    put_all(pool_->main_bank, {"a|1", "a|2"});
+    // The count in memory decides whether the pool is read at all; only a
+    // refresh counts the file.
     pool_->main_bank->count = 0;
     EXPECT_EQ(url_pool_first_url(nullptr), nullptr);
     close_all_url_banks();
     EXPECT_EQ(url_pool_refresh_counter(), 0);
-    EXPECT_EQ(url_pool_get_count(), 2);
+    EXPECT_EQ(url_pool_get_count(), 7);
     EXPECT_EQ(pool_->main_bank->db, nullptr);
-    UrlObj first(url_pool_first_url(nullptr));
-    ASSERT_NE(first, nullptr);
-    EXPECT_STREQ(first->key, "a|1");
-    UrlObj next(url_pool_next_url());
-    ASSERT_NE(next, nullptr);
-    EXPECT_STREQ(next->key, "a|2");
+    Strings walked;
+    for (UrlObj obj(url_pool_first_url(nullptr)); obj != nullptr; obj.reset(url_pool_next_url())) {
+        walked.emplace_back(obj->key);
+    }
+    EXPECT_EQ(walked, (Strings{"a|1", "a|2", "b|1", "c|"}));
+    EXPECT_EQ(coll_count(pool_->main_bank), 7);
+
+    // The first key of a collection, or the next one; "none" when there is none.
+    auto first = [&](const char *prefix) {
+        url_obj *raw = nullptr;
+        coll_first(pool_->main_bank, &raw, &prefix);
+        return raw != nullptr ? std::string(UrlObj(raw)->key) : "none";
+    };
+    auto next = [&] {
+        url_obj *raw = nullptr;
+        coll_next(pool_->main_bank, &raw);
+        return raw != nullptr ? std::string(UrlObj(raw)->key) : "none";
+    };
+    const std::string a1 = first("a"), a2 = next(), b1 = next();  // in this order
+    EXPECT_EQ(a1 + " " + a2 + " " + b1, "a|1 a|2 b|1");
+    // "c|" alone is the prefix itself, not a URL of the collection.
+    EXPECT_EQ(first("b") + " " + first("c") + " " + first("d"), "b|1 none none");
 }
 
 TEST_F(UrlPoolTest, UrlsMoveFromTheMainBankToTheBackupAndOut) {
-    UrlObj obj = make_url("a|1", "http://a/");
+    UrlObj obj = make_url("a|1", "http://a/"), again = make_url("a|1", "http://a/", "again");
     ASSERT_EQ(url_pool_put_url_obj(obj.get()), 1);
     EXPECT_EQ(url_pool_get_dirty_flag(), 1);
     EXPECT_EQ(url_pool_backup_url(obj.get()), 1);
-    EXPECT_TRUE(keys_of(pool_->main_bank).empty());
-    EXPECT_EQ(keys_of(pool_->backup_bank), std::vector<std::string>{"a|1"});
+    EXPECT_EQ(keys_of(pool_->main_bank), Strings{});
+    EXPECT_EQ(keys_of(pool_->backup_bank), Strings{"a|1"});
+    // Met again while in work: it moves and is held once, as met last.
+    ASSERT_EQ(url_pool_put_url_obj(again.get()), 1);
+    EXPECT_EQ(url_pool_backup_url(again.get()), 1);
+    EXPECT_EQ(keys_of(pool_->main_bank), Strings{});
+    url_obj *raw = nullptr;
+    ASSERT_EQ(coll_get(pool_->backup_bank, "a|1", &raw), 1);
+    EXPECT_STREQ(UrlObj(raw)->text_a, "again");
     EXPECT_EQ(url_pool_done_url_by_key("a|1"), 1);
-    EXPECT_TRUE(keys_of(pool_->backup_bank).empty());
+    EXPECT_EQ(keys_of(pool_->backup_bank), Strings{});
 
     // Not in the main bank: the delete counts as done and the move goes on.
-    UrlObj stray = make_url("s|1", "http://s/");
-    EXPECT_EQ(url_pool_backup_url(stray.get()), 1);
-    EXPECT_EQ(keys_of(pool_->backup_bank), std::vector<std::string>{"s|1"});
-}
-
-TEST_F(UrlPoolTest, ABackupThatFailsPutsTheUrlBackIntoTheMainBank) {
-    UrlObj obj = make_url("a|1", "http://a/");
+    EXPECT_EQ(url_pool_backup_url(make_url("s|1", "http://s/").get()), 1);
+    EXPECT_EQ(keys_of(pool_->backup_bank), Strings{"s|1"});
+    // A move the backup bank refuses puts the URL back into the main bank.
     ASSERT_EQ(url_pool_put_url_obj(obj.get()), 1);
     puts_left = 0;
     pool_->backup_bank->update = put_until_exhausted;
     EXPECT_EQ(url_pool_backup_url(obj.get()), 0);
     pool_->backup_bank->update = sto_update;
-    EXPECT_EQ(keys_of(pool_->main_bank), std::vector<std::string>{"a|1"});
-    EXPECT_TRUE(keys_of(pool_->backup_bank).empty());
-}
-
-TEST_F(UrlPoolTest, AUrlMetAgainWhileInWorkMovesAndIsHeldOnce) {
-    UrlObj first = make_url("a|1", "http://a/");
-    UrlObj again = make_url("a|1", "http://a/", "again");
-    ASSERT_EQ(url_pool_put_url_obj(first.get()), 1);
-    ASSERT_EQ(url_pool_backup_url(first.get()), 1);
-    ASSERT_EQ(url_pool_put_url_obj(again.get()), 1);
-    EXPECT_EQ(url_pool_backup_url(again.get()), 1);
-    EXPECT_TRUE(keys_of(pool_->main_bank).empty());
-    EXPECT_EQ(keys_of(pool_->backup_bank), std::vector<std::string>{"a|1"});
-    url_obj *raw = nullptr;
-    ASSERT_EQ(coll_get(pool_->backup_bank, "a|1", &raw), 1);
-    EXPECT_STREQ(UrlObj(raw)->text_a, "again");
-}
-
-TEST_F(UrlPoolTest, ARecordThatDoesNotDecodeIsPassedOverByEveryWalk) {
-    ASSERT_EQ(coll_open(pool_->main_bank, DB_CREATE), 1);
-    // A value too short to decode, under a key of the collection and under
-    // a zero-length key, which sorts first.
-    UrlObj sound = make_url("z|1", "http://z/");
-    DBT *sound_value = url_obj2DBT(sound.get());
-    for (const std::string bad : {"a|0", "a|3", ""}) {
-        DBT key = borrowed_dbt(bad.c_str(), bad.empty() ? 0 : bad.size() + 1);
-        DBT value = bad.empty() ? *sound_value : borrowed_dbt("x", 1);
-        ASSERT_EQ(pool_->main_bank->put(pool_->main_bank, &key, &value), 1);
-    }
-    destroy_DBT(sound_value);
-    put_all(pool_->main_bank, {"a|1", "a|2", "b|1", "b|2"});
-    const int32_t count = coll_count(pool_->main_bank);
-    std::vector<std::string> walked;
-    for (UrlObj obj(url_pool_first_url(nullptr)); obj != nullptr; obj.reset(url_pool_next_url())) {
-        walked.emplace_back(obj->key);
-    }
-    EXPECT_EQ(walked, (std::vector<std::string>{"a|1", "a|2", "b|1", "b|2"}));
-    const char *a = "a";
-    url_obj *raw = nullptr;
-    ASSERT_EQ(coll_first(pool_->main_bank, &raw, &a), 1);
-    EXPECT_STREQ(UrlObj(raw)->key, "a|1");
-    EXPECT_EQ(coll_count(pool_->main_bank), count);
+    EXPECT_EQ(keys_of(pool_->main_bank), Strings{"a|1"});
+    EXPECT_EQ(keys_of(pool_->backup_bank), Strings{"s|1"});
 }
 
 TEST_F(UrlPoolTest, ReadinessFollowsTheDirtyFlagAndTheBackoff) {
-    url_pool_set_clock(fake_clock);
+    static time_t fake_now;
+    url_pool_set_clock([] { return fake_now; });
     fake_now = 1000;
     url_pool_set_dirty_flag(1);
     EXPECT_EQ(url_pool_is_ready(), 1);
@@ -214,99 +226,42 @@ TEST_F(UrlPoolTest, ReadinessFollowsTheDirtyFlagAndTheBackoff) {
     EXPECT_EQ(url_pool_is_ready(), 1);
 }
 
-// The restore logs through the robot log, which the shared home provides.
-class UrlPoolRestoreTest : public UrlPoolTest {
-  protected:
-    void SetUp() override {
-        robot_home();
-        UrlPoolTest::SetUp();
-        write_file(robot_home() + "/robot.log", "");
-    }
-};
-
-TEST_F(UrlPoolRestoreTest, RestoreMovesEveryBackedUpUrlAndRemovesTheBackupFile) {
+TEST_F(UrlPoolTest, RestoreMovesEveryBackedUpUrlAndKeepsTheBackupUntilItHasMovedAll) {
     EXPECT_EQ(url_pool_restore_db(), 0);  // no backup file: nothing happens
-    EXPECT_FALSE(file_exists(dir_.file("enumerate.db")));
-
-    put_all(pool_->backup_bank, {"a|1", "a|2", "b|1"});
-    close_all_url_banks();
-    EXPECT_EQ(url_pool_restore_db(), 0);
-    EXPECT_FALSE(file_exists(dir_.file("enumerate_bak.db")));
-    EXPECT_EQ(pool_->main_bank->db, nullptr);
-    EXPECT_EQ(pool_->backup_bank->db, nullptr);
-    EXPECT_EQ(keys_of(pool_->main_bank), (std::vector<std::string>{"a|1", "a|2", "b|1"}));
-    EXPECT_NE(robot_log_text().find("Restore 3 URLs from " + dir_.file("enumerate_bak.db") +
-                                    " to " + dir_.file("enumerate.db") + "\n"),
-              std::string::npos)
-        << robot_log_text();
-}
-
-TEST_F(UrlPoolRestoreTest, AnInterruptedRestoreKeepsTheRestAndCanBeRunAgain) {
+    EXPECT_FALSE(file_exists(pool_file("enumerate.db")));
     put_all(pool_->backup_bank, {"a|1", "a|2", "b|1"});
     close_all_url_banks();
     puts_left = 1;
     pool_->main_bank->put = put_until_exhausted;
     EXPECT_EQ(url_pool_restore_db(), 0);
     pool_->main_bank->put = sto_put;
-    EXPECT_NE(robot_log_text().find("Restore failed on writing " + dir_.file("enumerate.db")),
-              std::string::npos);
-    EXPECT_TRUE(file_exists(dir_.file("enumerate_bak.db")));
-    EXPECT_EQ(keys_of(pool_->main_bank), std::vector<std::string>{"a|1"});
+    EXPECT_TRUE(logged(robot_log_text(), "Restore failed on writing " + pool_file("enumerate.db")));
+    EXPECT_TRUE(file_exists(pool_file("enumerate_bak.db")));
+    EXPECT_EQ(keys_of(pool_->main_bank), Strings{"a|1"});
     close_all_url_banks();
-
-    EXPECT_EQ(url_pool_restore_db(), 0);
-    EXPECT_FALSE(file_exists(dir_.file("enumerate_bak.db")));
-    EXPECT_EQ(keys_of(pool_->main_bank), (std::vector<std::string>{"a|1", "a|2", "b|1"}));
-    EXPECT_NE(robot_log_text().find("Restore 3 URLs"), std::string::npos);
-}
-
-// A walk that reads one record and then meets a read error.
-int next_calls = 0;
-int next_then_error(storage_object *obj, DBT *key, DBT *data) {
-    if (++next_calls > 1) {
-        obj->cursor_result = EIO;
-        return 0;
-    }
-    return sto_next(obj, key, data);
-}
-
-TEST_F(UrlPoolRestoreTest, ARestoreStoppedByAReadErrorKeepsTheBackupFile) {
-    put_all(pool_->backup_bank, {"a|1", "a|2", "b|1"});
-    close_all_url_banks();
-    next_calls = 0;
+    next_calls = 0;  // a read error stops it too
     pool_->backup_bank->next = next_then_error;
     EXPECT_EQ(url_pool_restore_db(), 0);
     pool_->backup_bank->next = sto_next;
-    EXPECT_TRUE(file_exists(dir_.file("enumerate_bak.db")));
-    EXPECT_NE(robot_log_text().find("Restore failed on reading " + dir_.file("enumerate_bak.db")),
-              std::string::npos);
-    EXPECT_EQ(url_pool_restore_db(), 0);
-    EXPECT_EQ(keys_of(pool_->main_bank), (std::vector<std::string>{"a|1", "a|2", "b|1"}));
-}
+    EXPECT_TRUE(file_exists(pool_file("enumerate_bak.db")));
+    EXPECT_TRUE(
+        logged(robot_log_text(), "Restore failed on reading " + pool_file("enumerate_bak.db")));
 
-TEST_F(UrlPoolRestoreTest, ARelativeDirectoryIsTheOneTheEnvironmentOpens) {
-    std::filesystem::create_directory(robot_home() + "/relative");
-    url_pool *pool = create_url_pool("relative");
-    sys_set_url_pool(pool);
-    put_all(pool->backup_bank, {"a|1"});
-    close_all_url_banks();
     EXPECT_EQ(url_pool_restore_db(), 0);
-    EXPECT_FALSE(file_exists(robot_home() + "/relative/enumerate_bak.db"));
-    EXPECT_EQ(keys_of(pool->main_bank), std::vector<std::string>{"a|1"});
-    close_all_url_banks();
-    sys_set_url_pool(pool_);
-    destroy_url_pool(pool);
-}
+    EXPECT_FALSE(file_exists(pool_file("enumerate_bak.db")));
+    EXPECT_EQ(pool_->main_bank->db, nullptr);
+    EXPECT_EQ(pool_->backup_bank->db, nullptr);
+    EXPECT_TRUE(logged(robot_log_text(), "Restore 3 URLs from " + pool_file("enumerate_bak.db") +
+                                             " to " + pool_file("enumerate.db") + "\n"));
+    EXPECT_EQ(keys_of(pool_->main_bank), (Strings{"a|1", "a|2", "b|1"}));
 
-TEST_F(UrlPoolTest, CleaningReplacesTheFilesAndCreatesNoneThatWereMissing) {
-    EXPECT_EQ(coll_clean(pool_->backup_bank), 1);
-    EXPECT_FALSE(file_exists(dir_.file("enumerate_bak.db")));
-    put_all(pool_->main_bank, {"a|1"});
+    // Cleaning replaces the files and creates none that were missing.
     close_all_url_banks();
     EXPECT_EQ(url_pool_clean(), 1);
     EXPECT_EQ(coll_count(pool_->main_bank), 0);
+    EXPECT_FALSE(file_exists(pool_file("enumerate_bak.db")));
     pool_->main_bank->count = 1;
-    EXPECT_TRUE(keys_of(pool_->main_bank).empty());
+    EXPECT_EQ(keys_of(pool_->main_bank), Strings{});
 }
 
 }  // namespace

@@ -1,194 +1,156 @@
+// The crawler's record operations, and the end-of-crawl passes: marking the
+// trees of left-out start points, and the broken-link scan.
 #include "robot/vurl_ops.h"
-
-#include <gtest/gtest.h>
+#include "robot/vurl_marking.h"
 
 #include <cstdlib>
-#include <string>
 
-#include "robot/coding.h"
-#include "robot/dbt.h"
-#include "robot/id_indirect.h"
-#include "robot/vurl_db.h"
-#include "robot/vurl_fixture.h"
-#include "robot/vurl_meta.h"
-#include "support/sample_db.h"
+#include "robot/robot_fixture.h"
 
 namespace {
 
-using VurlOpsTest = VurlDbTest;
+const std::string kDigest = "0123456789abcdef0123456789abcdef";
 
-const char kDigest[] = "0123456789abcdef0123456789abcdef";
+class VurlOpsTest : public RobotTest {
+  protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        open_new_db();
+    }
+    uint32_t processed(const std::string &url) { return record(url)->last_processed; }
+    void mark(const char *url) {
+        VisitedDbHold hold;
+        MarkTreeProcessed(url);
+    }
+};
 
-TEST_F(VurlOpsTest, GetStatusCreatesOnRequestAndAnswersFourWithinTheCrawl) {
+TEST_F(VurlOpsTest, GetStatusClaimsAUrlOncePerCrawlAndKeepsWhatItKnows) {
     EXPECT_EQ(visited_url_get_status("http://a/", nullptr, 0, 3), 1);
     EXPECT_EQ(stored("http://a/"), "");
     EXPECT_EQ(g_vurl_meta.next_id, 1);
-
     EXPECT_EQ(visited_url_get_status("http://a/", nullptr, 1, 3), 1);
     EXPECT_EQ(visited_url_get_status("http://b/", "http://a/", 1, 2), 1);
-    Record b = record("http://b/");
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->progress_status, 0);
-    EXPECT_STREQ(b->referer, "http://a/");
-    EXPECT_EQ(b->depth_countdown, 2);
-    EXPECT_EQ(b->last_processed, static_cast<uint32_t>(kCrawl));
-    EXPECT_EQ(visited_url_get_status("http://b/", nullptr, 1, 9), kVurlMetInThisCrawl);
-    EXPECT_EQ(record("http://b/")->depth_countdown, 2);
-}
+    EXPECT_EQ(visited_url_get_status("http://b/", nullptr, 1, 9), 4);
+    EXPECT_EQ(describe(record("http://b/")), "1700000000 0 0 0 0 http://b/ <http://a/ []0 - 2 0");
 
-TEST_F(VurlOpsTest, GetStatusStampsARecordOfAnEarlierCrawlAndKeepsTheRest) {
-    add_page("http://a/", {"http://b/"});
-    ASSERT_EQ(visited_url_update_status("http://a/", 7), 1);
+    // Met again in a later crawl: stamped, status 0, the new depth, the rest kept.
+    add_page("http://b/", {"http://c/"});
+    ASSERT_EQ(visited_url_update_status("http://b/", 7), 1);
     g_timestamp = kCrawl + 1000;
-    EXPECT_EQ(visited_url_get_status("http://a/", nullptr, 1, 9), 1);
-    Record a = record("http://a/");
-    EXPECT_EQ(a->last_processed, static_cast<uint32_t>(kCrawl + 1000));
-    EXPECT_EQ(a->progress_status, 0);
-    EXPECT_EQ(a->depth_countdown, 9);
-    EXPECT_STREQ(a->md5, kDigest);
-    EXPECT_STREQ(a->database, "pages");
-    EXPECT_EQ(a->server_status, 200);
-    EXPECT_EQ(a->last_visited, static_cast<uint32_t>(kCrawl + 1));
-    EXPECT_EQ(table_entries(a->links), std::vector<std::string>{"http://b/"});
+    EXPECT_EQ(visited_url_get_status("http://b/", nullptr, 1, 9), 1);
+    EXPECT_EQ(describe(record("http://b/")), "1700001000 1700000001 0 0 0 md5:" + kDigest +
+                                                 " http://b/ <http://a/ [http://c/]1 pages 9 200");
 }
 
-TEST_F(VurlOpsTest, UpdateDataReplacesTheDigestOnlyWithThirtyTwoCharacters) {
-    add_page("http://a/", {});
-    const std::string short_digest(31, 'e');
-    EXPECT_EQ(visited_url_update_data("http://a/", 301, 0, nullptr, nullptr, nullptr, nullptr,
-                                      short_digest.c_str(), nullptr),
-              1);
-    Record a = record("http://a/");
-    EXPECT_STREQ(a->md5, kDigest);
-    EXPECT_EQ(a->server_status, 301);
-    EXPECT_EQ(a->progress_status, kVurlDataStored);
-    EXPECT_STREQ(a->database, "pages");
+// What visited_url_get_data gives, on one line: every out-parameter starts
+// as garbage, the depth as given.
+std::string get_data(const char *url, int32_t depth) {
+    int32_t status = -1;
+    uint32_t visited = 1, modified = 1, expires = 1;
+    velhashtable *links = reinterpret_cast<velhashtable *>(&status);
+    char md5[33] = "x", *database = nullptr;
+    visited_url_get_data(url, &status, &visited, &modified, &expires, &links, md5, &depth,
+                         &database);
+    Table owned(links);
+    std::string out = std::to_string(status) + " " + std::to_string(visited) + " " +
+                      std::to_string(modified) + " " + std::to_string(expires) + " md5=" + md5 +
+                      " links=" + (links ? std::to_string(table_entries(links).size()) : "-") +
+                      " " + std::to_string(depth) + " db=" + (database ? database : "-");
+    std::free(database);
+    return out;
+}
 
-    const std::string digest(32, 'f');
-    EXPECT_EQ(visited_url_update_data("http://a/", 200, 0, nullptr, nullptr, nullptr, nullptr,
-                                      digest.c_str(), "other"),
+TEST_F(VurlOpsTest, DataIsStoredAsGivenAndReadBackAsAsked) {
+    add_page("http://a/", {"http://b/", "http://c/"});
+    const uint32_t modified = kCrawl - 5;
+    const std::string digest_31(31, 'e'), digest_32(32, 'f');
+    // Only a digest of 32 characters replaces the stored one.
+    ASSERT_EQ(visited_url_update_data("http://a/", 301, 0, nullptr, &modified, nullptr, nullptr,
+                                      digest_31.c_str(), nullptr),
               1);
-    a = record("http://a/");
-    EXPECT_EQ(std::string(a->md5), digest);
-    EXPECT_STREQ(a->database, "other");
+    EXPECT_EQ(get_data("http://a/", -1),
+              "301 1700000001 1699999995 0 md5=" + kDigest + " links=2 3 db=pages");
+    ASSERT_EQ(visited_url_update_data("http://a/", 200, 0, nullptr, nullptr, nullptr, nullptr,
+                                      digest_32.c_str(), "other"),
+              1);
+    EXPECT_EQ(describe(record("http://a/")),
+              "1700000000 1700000001 1699999995 0 4 md5:" + digest_32 +
+                  " http://a/ <- [http://b/,http://c/]2 other 3 200");
+    // A URL without a record: nothing stored, nothing read but cleared
+    // out-parameters; the depth and the database are left alone.
     EXPECT_EQ(visited_url_update_data("http://none/", 200, 0, nullptr, nullptr, nullptr, nullptr,
                                       nullptr, nullptr),
               0);
+    EXPECT_EQ(get_data("http://none/", 42), "0 0 0 0 md5= links=- 42 db=-");
 }
 
-TEST_F(VurlOpsTest, UpdateDataCreatesTheRecordsOfNewLinks) {
-    ASSERT_EQ(visited_url_get_status("http://a/", nullptr, 1, 4), 1);
+TEST_F(VurlOpsTest, ANewLinkGetsARecordUnderTheNextIdFirst) {
+    ASSERT_EQ(visited_url_get_status("http://a/", nullptr, 1, 6), 1);
     const int32_t next = g_vurl_meta.next_id;
     Table links = make_links({"http://new/"});
     ASSERT_EQ(visited_url_update_data("http://a/", 200, 0, nullptr, nullptr, nullptr, links.get(),
                                       nullptr, nullptr),
               1);
     EXPECT_EQ(id_of("http://new/"), static_cast<uint32_t>(next));
-    Record linked = record("http://new/");
-    ASSERT_NE(linked, nullptr);
-    EXPECT_STREQ(linked->referer, "http://a/");
-    EXPECT_EQ(linked->depth_countdown, 3);
-    EXPECT_EQ(linked->progress_status, 0);
-    EXPECT_EQ(table_entries(record("http://a/")->links), std::vector<std::string>{"http://new/"});
-    EXPECT_EQ(table_entries(links.get()), std::vector<std::string>{"http://new/"});
+    EXPECT_EQ(describe(record("http://new/")),
+              "1700000000 0 0 0 0 http://new/ <http://a/ []0 - 5 0");
+    EXPECT_TRUE(logged(stored("http://a/"), be32(next) + be32(0)));
+    EXPECT_EQ(table_entries(record("http://a/")->links), Strings{"http://new/"});
+
+    // A link count that lies encodes to nothing and creates nothing.
+    Record obj = record("http://a/");
+    Table two = make_links({"new-a", "new-b"});
+    velhashtable_free(obj->links);
+    obj->links = two.get();
+    for (int32_t count : {1, 3}) {
+        obj->link_count = count;
+        EXPECT_EQ(visited_url_obj2DBT(obj.get()), nullptr) << count;
+    }
+    obj->links = nullptr;
+    EXPECT_EQ(g_vurl_meta.next_id, next + 1);
+    EXPECT_EQ(id_of("new-a"), 0u);
 }
 
-TEST_F(VurlOpsTest, ClearMd5MarksTheDigestInPlaceAndWritesOtherValuesBack) {
-    add_page("http://a/", {});
-    const std::string before = stored("http://a/");
-    EXPECT_EQ(visited_url_clear_md5("http://a/"), 1);
-    const std::string after = stored("http://a/");
-    ASSERT_EQ(after.size(), before.size());
-    EXPECT_EQ(after.substr(20, 2), std::string("*\0", 2));
-    EXPECT_EQ(after.substr(22), before.substr(22));
-    EXPECT_STREQ(record("http://a/")->md5, "");
+TEST_F(VurlOpsTest, StatusAndDigestChangeInPlace) {
+    add_page("http://a/", {"http://b/"});
+    std::string expected = stored("http://a/");
+    EXPECT_EQ(visited_url_update_status("http://a/", 0x01020304), 1);
+    expected.replace(16, 4, std::string("\1\2\3\4", 4));
+    EXPECT_EQ(stored("http://a/"), expected);
+    EXPECT_EQ(visited_url_update_status("http://none/", 1), 0);
 
-    ASSERT_EQ(visited_url_get_status("http://b/", nullptr, 1, 0), 1);
-    const std::string plain = stored("http://b/");
+    EXPECT_EQ(visited_url_clear_md5("http://a/"), 1);
+    expected.replace(20, 2, std::string("*\0", 2));
+    EXPECT_EQ(stored("http://a/"), expected);
+    const std::string plain = stored("http://b/");  // no digest: written back as it is
     EXPECT_EQ(visited_url_clear_md5("http://b/"), 1);
     EXPECT_EQ(stored("http://b/"), plain);
     EXPECT_EQ(visited_url_clear_md5("http://none/"), 0);
 }
 
-TEST_F(VurlOpsTest, UpdateStatusChangesOnlyTheStatusWord) {
-    add_page("http://a/", {"http://b/"});
-    const std::string before = stored("http://a/");
-    EXPECT_EQ(visited_url_update_status("http://a/", 0x01020304), 1);
-    std::string expected = before;
-    expected.replace(16, 4, std::string("\1\2\3\4", 4));
-    EXPECT_EQ(stored("http://a/"), expected);
-    EXPECT_EQ(visited_url_update_status("http://none/", 1), 0);
-}
-
-TEST_F(VurlOpsTest, GetDataFillsWhatIsAskedAndClearsForAMissingUrl) {
-    add_page("http://a/", {"http://b/", "http://c/"});
-    int32_t status = -1, depth = -1;
-    uint32_t visited = 1, modified = 1, expires = 1;
-    velhashtable *links = nullptr;
-    char md5[33] = "x";
-    char *database = nullptr;
-    visited_url_get_data("http://a/", &status, &visited, &modified, &expires, &links, md5, &depth,
-                         &database);
-    Table owned(links);
-    EXPECT_EQ(status, 200);
-    EXPECT_EQ(visited, static_cast<uint32_t>(kCrawl + 1));
-    EXPECT_EQ(modified, 0u);
-    EXPECT_STREQ(md5, kDigest);
-    EXPECT_EQ(depth, 3);
-    ASSERT_NE(database, nullptr);
-    EXPECT_STREQ(database, "pages");
-    std::free(database);
-    EXPECT_EQ(table_entries(links).size(), 2u);
-
-    char *kept = nullptr;
-    int32_t kept_depth = 42;
-    links = reinterpret_cast<velhashtable *>(&status);
-    visited_url_get_data("http://none/", &status, &visited, &modified, &expires, &links, md5,
-                         &kept_depth, &kept);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(visited, 0u);
-    EXPECT_EQ(links, nullptr);
-    EXPECT_STREQ(md5, "");
-    EXPECT_EQ(kept_depth, 42);
-    EXPECT_EQ(kept, nullptr);
-}
-
-TEST_F(VurlOpsTest, TheWalkReturnsCopiesInIdOrderUntilTheEnd) {
-    for (const char *url : {"http://c/", "http://a/", "http://b/"}) {
-        ASSERT_EQ(visited_url_create_entry(url, 0, nullptr, 1, 0), 1);
-    }
-    std::vector<std::string> urls;
-    for (char *url = visited_url_first(); url != nullptr; url = visited_url_next()) {
-        urls.emplace_back(url);
-        std::free(url);
-    }
-    EXPECT_EQ(urls, (std::vector<std::string>{"http://c/", "http://a/", "http://b/"}));
-    EXPECT_EQ(visited_url_next(), nullptr);
-    char *again = visited_url_first();
-    ASSERT_NE(again, nullptr);
-    EXPECT_STREQ(again, "http://c/");
-    std::free(again);
-}
-
-TEST_F(VurlOpsTest, TheMetadataKeyIsNeverAUrl) {
-    // Claimed as a URL: refused with a log line, nothing stored, no id used.
+TEST_F(VurlOpsTest, OnlySoundIdsAreHandedOutAndFollowed) {
+    // The metadata's key, claimed as a URL: refused with a log line, no id
+    // used; as a link it is left out.
     EXPECT_EQ(visited_url_get_status("VURL_META_DATA", nullptr, 1, 3), 1);
-    EXPECT_EQ(stored("VURL_META_DATA"), "");
     EXPECT_EQ(g_vurl_meta.next_id, 1);
-    EXPECT_NE(module_log_text().find("VURL_META_DATA is the visited url metadata's key"),
-              std::string::npos);
-    // As a link it is left out; the page keeps its other links.
+    EXPECT_TRUE(logged(module_log_text(), "VURL_META_DATA is the visited url metadata's key"));
     add_page("http://a/", {"VURL_META_DATA", "http://b/"});
-    EXPECT_EQ(table_entries(record("http://a/")->links), std::vector<std::string>{"http://b/"});
+    EXPECT_EQ(table_entries(record("http://a/")->links), Strings{"http://b/"});
     EXPECT_EQ(id_of("http://b/"), 2u);
-}
-
-TEST_F(VurlOpsTest, NoIdPastTheLastIsHandedOut) {
-    g_vurl_meta.next_id = kVurlIdLimit;
+    // An id of 0 in vid.db is damage: the URL is given a new one.
+    const std::string zero = be32(0);
+    DBT key = string_key("http://b/"), value = borrowed_dbt(zero.data(), zero.size());
+    ASSERT_EQ(vdb_id->update(vdb_id, &key, &value), 1);
+    add_page("http://c/", {"http://b/"});
+    EXPECT_EQ(table_entries(record("http://c/")->links), Strings{"http://b/"});
+    EXPECT_EQ(id_of("http://b/"), 4u);
+    // Ids stop at 2^31 - 2.
+    g_vurl_meta.next_id = 0x7ffffffe;
+    EXPECT_EQ(visited_url_create_entry("http://last/", 0, nullptr, 1, 0), 1);
+    EXPECT_EQ(id_of("http://last/"), 0x7ffffffeu);
     EXPECT_EQ(visited_url_create_entry("http://late/", 0, nullptr, 1, 0), 0);
-    EXPECT_EQ(g_vurl_meta.next_id, kVurlIdLimit);
-    EXPECT_EQ(stored("http://late/"), "");
-    EXPECT_NE(module_log_text().find("No record id left"), std::string::npos);
+    EXPECT_EQ(g_vurl_meta.next_id, 0x7fffffff);
+    EXPECT_TRUE(logged(module_log_text(), "No record id left"));
 }
 
 int refuse_update(storage_object *, DBT *, DBT *) {
@@ -198,42 +160,96 @@ int refuse_update(storage_object *, DBT *, DBT *) {
 TEST_F(VurlOpsTest, GetStatusLogsOnlyAFailedWriteAsUnableToUpdate) {
     // The referer's record exists (id 7) but vid.db does not know its URL, so
     // that page decodes but cannot be encoded again.
-    const std::string referer_id = be32(7);
-    const std::string referer_bytes = StoredRecord::full("http://gone/").bytes();
-    DBT id = borrowed_dbt(referer_id.data(), referer_id.size());
-    DBT referer = borrowed_dbt(referer_bytes.data(), referer_bytes.size());
-    DB *records = vdb_url->db.get();
-    ASSERT_EQ(records->put(records, nullptr, &id, &referer, 0), 0);
+    const std::string id = be32(7), referer = StoredRecord::full("http://gone/").bytes();
+    DBT key = borrowed_dbt(id.data(), 4), value = borrowed_dbt(referer.data(), referer.size());
+    ASSERT_EQ(vdb_url->db->put(vdb_url->db.get(), nullptr, &key, &value, 0), 0);
     StoredRecord orphan = StoredRecord::full("http://orphan/");
     orphan.referer_id = 7;
     const std::string orphan_bytes = orphan.bytes();
-    DBT key = string_key("http://orphan/");
-    DBT value = borrowed_dbt(orphan_bytes.data(), orphan_bytes.size());
-    ASSERT_EQ(vdb_url->put(vdb_url, &key, &value), 1);
+    put_raw("http://orphan/", orphan_bytes);
     add_page("http://page/", {});
     g_timestamp = kCrawl + 1000;
 
     visited_url_get_status("http://orphan/", nullptr, 1, 3);
-    std::string log = module_log_text();
-    EXPECT_NE(log.find("Referer http://gone/ for url http://orphan/ not found"), std::string::npos);
-    EXPECT_EQ(log.find("unable to update vurl"), std::string::npos) << log;
+    const std::string log = module_log_text();
+    EXPECT_TRUE(logged(log, "Referer http://gone/ for url http://orphan/ not found"));
+    EXPECT_FALSE(logged(log, "unable to update vurl")) << log;
     EXPECT_EQ(stored("http://orphan/"), orphan_bytes);
-
     vdb_url->update = refuse_update;
     visited_url_get_status("http://page/", nullptr, 1, 3);
-    EXPECT_NE(module_log_text().find("unable to update vurl for http://page/"), std::string::npos);
+    EXPECT_TRUE(logged(module_log_text(), "unable to update vurl for http://page/"));
 }
 
-TEST_F(VurlOpsTest, AnIdOfZeroInVidDbIsDamageAndIsReplaced) {
-    add_page("http://b/", {});
-    const std::string zero = be32(0);
-    DBT key = string_key("http://b/");
-    DBT value = borrowed_dbt(zero.data(), zero.size());
-    ASSERT_EQ(vdb_id->update(vdb_id, &key, &value), 1);
+// The end-of-crawl passes run in kNextCrawl over pages written in kCrawl.
+constexpr uint32_t kNextCrawl = 1800000000;
+
+TEST_F(VurlOpsTest, MarkingStampsOnceTheTreesOfStartPointsLeftOutOfThisCrawl) {
     add_page("http://a/", {"http://b/"});
-    ASSERT_NE(record("http://a/"), nullptr);
-    EXPECT_EQ(table_entries(record("http://a/")->links), std::vector<std::string>{"http://b/"});
-    EXPECT_EQ(id_of("http://b/"), 3u);
+    add_page("http://b/", {"http://a/"});  // a cycle
+    add_page("http://c/", {"http://d/"});
+    StoredRecord orphan = StoredRecord::full("http://orphan/");  // its referer is gone
+    orphan.referer_id = 999;
+    put_raw("http://orphan/", orphan.bytes());
+    const std::string a = stored("http://a/");
+    g_timestamp = kNextCrawl;
+    ASSERT_EQ(visited_url_get_status("http://c/", nullptr, 1, 3), 1);  // c is in this crawl
+    EXPECT_EQ(ProcessDisabledStartPoint(), 0);
+    EXPECT_EQ(stored("http://a/"), be32(kNextCrawl) + a.substr(4));  // all else kept
+    EXPECT_EQ(processed("http://b/"), kNextCrawl);
+    EXPECT_EQ(processed("http://orphan/"), kNextCrawl);
+    EXPECT_EQ(processed("http://d/"), kCrawl);
+}
+
+TEST_F(VurlOpsTest, MarkingLeavesUnknownUrlsAndValuesThatDoNotDecodeAsTheyAre) {
+    add_page("http://a/", {});
+    put_raw("http://short/", "ab");                // too short to hold a stamp
+    put_raw("http://cut/", std::string(24, 'x'));  // a URL that never ends
+    const std::string a = stored("http://a/");
+    g_timestamp = kNextCrawl;
+    for (const char *url : {"http://unknown/", "http://short/", "http://cut/"}) mark(url);
+    EXPECT_EQ(stored("http://a/"), a);
+    ProcessDisabledStartPoint();
+    EXPECT_EQ(stored("http://short/"), "ab");
+    EXPECT_EQ(stored("http://cut/"), std::string(24, 'x'));
+}
+
+TEST_F(VurlOpsTest, TheScanHandsOnUnprocessedPagesWithContentOncePerOpen) {
+    add_page("http://digest/", {});
+    add_page("http://cleared/", {});
+    ASSERT_EQ(visited_url_clear_md5("http://cleared/"), 1);
+    add_page("http://plain/", {}, nullptr);
+    add_page("http://current/", {});
+    g_timestamp = kNextCrawl;
+    ASSERT_EQ(visited_url_get_status("http://current/", nullptr, 1, 0), 1);
+    EXPECT_EQ(visited_url_scan_brokenlinks(1), 1);
+    EXPECT_EQ(test_hooks().depot_deletes, Strings{"http://digest/ pages"});
+    EXPECT_EQ(test_hooks().stopped_calls, 4);
+    EXPECT_EQ(g_vurl_meta.flags, 0u);
+    EXPECT_EQ(visited_url_scan_brokenlinks(0), 0);
+    EXPECT_EQ(visited_url_scan_brokenlinks(1), 0);
+    EXPECT_EQ(test_hooks().stopped_calls, 4);
+    EXPECT_TRUE(test_hooks().spawned.empty());
+}
+
+TEST_F(VurlOpsTest, TheRevisitScanRecordsThatItBeganBeforeHandingOn) {
+    add_page("http://a/", {"http://b/"});
+    add_page("http://b/", {}, "fedcba9876543210fedcba9876543210");
+    g_timestamp = kNextCrawl;
+    EXPECT_EQ(visited_url_scan_brokenlinks(0), 2);
+    EXPECT_EQ(test_hooks().spawned, (Strings{"http://a/ 3 -", "http://b/ 2 http://a/"}));
+    EXPECT_EQ(g_vurl_meta.flags, 1u);
+    visited_url_shutdown(0);
+    EXPECT_EQ(stored_meta().substr(12), be32(1));
+}
+
+TEST_F(VurlOpsTest, AStopEndsTheScanAfterTheRecordItFollows) {
+    for (const char *url : {"http://1/", "http://2/", "http://3/", "http://4/", "http://5/"}) {
+        add_page(url, {}, url[7] == '2' ? nullptr : kDigest.c_str());
+    }
+    g_timestamp = kNextCrawl;
+    test_hooks().stop_at_call = 3;
+    EXPECT_EQ(visited_url_scan_brokenlinks(1), 2);  // 1 and 3; 2 has no digest
+    EXPECT_EQ(test_hooks().depot_deletes.size(), 2u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class ScopedEnv {
@@ -15,32 +16,23 @@ class ScopedEnv {
     ScopedEnv(const ScopedEnv &) = delete;
     ScopedEnv &operator=(const ScopedEnv &) = delete;
     ~ScopedEnv() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) apply(it->name, it->value);
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) apply(it->first, it->second);
     }
 
     // value nullopt unsets the variable.
     void set(const std::string &name, std::optional<std::string> value) {
         const char *old = std::getenv(name.c_str());
-        saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
         apply(name, value);
     }
 
   private:
-    struct Saved {
-        std::string name;
-        std::optional<std::string> value;
-    };
-
     static void apply(const std::string &name, const std::optional<std::string> &value) {
-        if (value) {
-            setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            unsetenv(name.c_str());
-        }
+        value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
         if (name == "TZ") tzset();
     }
 
-    std::vector<Saved> saved_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;  // in order set
 };
 
 #endif  // CRAWLPEEK_TESTS_SUPPORT_SCOPED_ENV_H_

@@ -1,3 +1,5 @@
+// The hooks' bodies. ParseURL_MakeAbsolute joins a link without "://" to its
+// page's URL; _vel_normalize_url gives the URL as it is.
 #include "support/test_hooks.h"
 
 #include <cstdlib>
@@ -5,15 +7,6 @@
 
 #include "robot/crawler_hooks.h"
 #include "robot/url_record.h"
-
-TestHooks &test_hooks() {
-    static TestHooks hooks;
-    return hooks;
-}
-
-void reset_test_hooks() {
-    test_hooks() = TestHooks{};
-}
 
 const char *sys_get_robot_state_path() {
     return test_hooks().state_path.c_str();
@@ -33,14 +26,15 @@ url_obj *create_url_obj(const char *url, int32_t num_a, int32_t num_b, int32_t k
                         int32_t num_c, const char *text_a, const char *text_b,
                         int32_t host_constant) {
     auto *obj = static_cast<url_obj *>(std::calloc(1, sizeof(url_obj)));
-    obj->url = strdup(url);
-    obj->num_a = num_a;
-    obj->num_b = num_b;
-    obj->host_a = key_digit;
-    obj->num_c = num_c;
-    obj->host_b = host_constant;
-    obj->text_a = text_a != nullptr ? strdup(text_a) : nullptr;
-    obj->text_b = text_b != nullptr ? strdup(text_b) : nullptr;
+    *obj = {num_a,
+            num_b,
+            strdup(url),
+            key_digit,
+            num_c,
+            host_constant,
+            text_a != nullptr ? strdup(text_a) : nullptr,
+            nullptr,
+            text_b != nullptr ? strdup(text_b) : nullptr};
     return obj;
 }
 
@@ -50,24 +44,16 @@ char *create_url_obj_key(url_obj *obj) {
 
 void destroy_url_obj(url_obj *obj) {
     if (obj == nullptr) return;
-    std::free(obj->url);
-    std::free(obj->text_a);
-    std::free(obj->key);
-    std::free(obj->text_b);
+    for (char *text : {obj->url, obj->text_a, obj->key, obj->text_b}) std::free(text);
     std::free(obj);
 }
 
 char *_vel_normalize_url(const char *url) {
-    for (const std::string &refused : test_hooks().refuse_normalize) {
-        if (refused == url) return nullptr;
-    }
     return strdup(url);
 }
 
 char *ParseURL_MakeAbsolute(const char *base, const char *link, int32_t) {
-    test_hooks().made_absolute.push_back(std::string(base) + " " + link);
-    if (std::strstr(link, "://") != nullptr) return strdup(link);
-    return strdup((std::string(base) + link).c_str());
+    return strdup(std::strstr(link, "://") != nullptr ? link : (std::string(base) + link).c_str());
 }
 
 int rd_depot_put_delete(const char *url, const char *database) {
@@ -87,7 +73,6 @@ const char *sys_get_charset() {
 }
 
 int sys_if_paused() {
-    ++test_hooks().paused_calls;
     return 0;
 }
 

@@ -16,17 +16,16 @@ struct TestHooks {
     // "url depth referer" to the site manager.
     std::vector<std::string> depot_deletes;
     std::vector<std::string> spawned;
-    int paused_calls = 0;
     int stopped_calls = 0;
     int stop_at_call = 0;  // sys_if_stopped answers 1 from this call on; 0: never
-
-    // ParseURL_MakeAbsolute joins a link without "://" to its page's URL;
-    // _vel_normalize_url gives null for URLs in refuse_normalize.
-    std::vector<std::string> made_absolute;  // "page link" per call
-    std::vector<std::string> refuse_normalize;
 };
 
-TestHooks &test_hooks();
-void reset_test_hooks();
+inline TestHooks &test_hooks() {
+    static TestHooks hooks;
+    return hooks;
+}
+inline void reset_test_hooks() {
+    test_hooks() = TestHooks{};
+}
 
 #endif  // CRAWLPEEK_TESTS_SUPPORT_TEST_HOOKS_H_

@@ -1,0 +1,131 @@
+// The environment, the storage object and the two-file records by id.
+#include "robot/robot_fixture.h"
+
+namespace {
+
+using EnvTest = RobotTest;
+
+TEST_F(EnvTest, PathsAreMadeWithEveryMissingParent) {
+    EXPECT_EQ(mk_fullpath(file("pool").c_str(), 0700), 0);
+    EXPECT_EQ(mk_fullpath(file("robot.log").c_str(), 0700), -1);
+    EXPECT_EQ(mk_fullpath("no-such-relative-name", 0700), -1);
+    EXPECT_EQ(mk_fullpath(file("pool/a/b").c_str(), 0700), 0);
+    EXPECT_TRUE(file_exists(file("pool/a/b")));
+}
+
+// A storage object on other.db with the default slots; values are strings.
+class StorageObjectTest : public RobotTest {
+  protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        obj_ = create_storage_object(file("other.db").c_str());
+        ASSERT_NE(sto_open(obj_, DB_CREATE), nullptr);
+    }
+    void TearDown() override {
+        destroy_storage_object(obj_, 0);
+        RobotTest::TearDown();
+    }
+    int del(const char *key) {
+        DBT k = string_key(key);
+        return obj_->del(obj_, &k);
+    }
+    storage_object *obj_ = nullptr;
+};
+
+TEST_F(StorageObjectTest, AReopenWithOtherFlagsClosesTheFileAndItsCursor) {
+    EXPECT_EQ(sto_open(obj_, DB_CREATE), obj_->db.get());
+    ASSERT_EQ(put(obj_, "a", "1"), 1);
+    DBT key{}, value{};
+    ASSERT_EQ(sto_first(obj_, &key, &value), 1);
+    ASSERT_NE(sto_open(obj_, DB_RDONLY), nullptr);
+    EXPECT_EQ(obj_->cursor, nullptr);
+    EXPECT_EQ(obj_->open_flags, static_cast<uint32_t>(DB_RDONLY));
+    EXPECT_EQ(get(obj_, "a"), "1");
+
+    // Closed, writes are refused without a word.
+    EXPECT_EQ(sto_close(obj_), 1);
+    EXPECT_EQ(sto_close(obj_), 0);
+    EXPECT_EQ(put(obj_, "b", "2"), 0);
+    EXPECT_EQ(robot_log_text(), "");
+}
+
+TEST_F(StorageObjectTest, APutOfAStoredKeyFailsLoggedAndClosesWhileAnUpdateReplaces) {
+    ASSERT_EQ(put(obj_, "k", "old"), 1);
+    EXPECT_EQ(put(obj_, "k", "new"), 0);
+    EXPECT_EQ(obj_->db, nullptr);
+    EXPECT_EQ(obj_->count, 1);
+    EXPECT_TRUE(logged(robot_log_text(), "Failed on writing k to database " + file("other.db") +
+                                             " error=" + std::to_string(DB_KEYEXIST) + "\n"));
+    ASSERT_NE(sto_open(obj_, DB_CREATE), nullptr);
+    EXPECT_EQ(get(obj_, "k"), "old");
+    EXPECT_EQ(put(obj_, "k", "new", true), 1);
+    EXPECT_EQ(obj_->count, 2);
+    EXPECT_EQ(get(obj_, "k"), "new");
+}
+
+TEST_F(StorageObjectTest, DeletesCountDownToZeroAndAMissingKeyCountsAsDeleted) {
+    ASSERT_EQ(put(obj_, "x", "1") + put(obj_, "y", "1"), 2);
+    EXPECT_EQ(del("x"), 1);
+    EXPECT_EQ(obj_->count, 1);
+    obj_->count = 0;
+    EXPECT_EQ(del("y"), 1);
+    EXPECT_EQ(obj_->count, 0);
+    EXPECT_EQ(get(obj_, "y"), "");
+    EXPECT_EQ(robot_log_text(), "");
+    EXPECT_EQ(del("y"), 1);
+    EXPECT_TRUE(logged(robot_log_text(), " Failed to remove KEY=y from database " +
+                                             file("other.db") + " error=NOT FOUND\n"));
+}
+
+TEST_F(StorageObjectTest, AWalkStartsAtTheSmallestKeyOrTheFirstNotBelowTheGivenOne) {
+    for (const char *key : {"c", "a", "bb"}) ASSERT_EQ(put(obj_, key, "v"), 1);
+    DBT key{}, value{}, from = string_key("b");
+    ASSERT_EQ(obj_->next(obj_, &key, &value), 1);  // a fresh cursor starts at the front
+    EXPECT_EQ(key_text(&key), "a");
+    ASSERT_EQ(obj_->first(obj_, &from, &value), 1);
+    EXPECT_EQ(key_text(&from), "bb");
+    ASSERT_EQ(obj_->next(obj_, &key, &value), 1);
+    EXPECT_EQ(key_text(&key), "c");
+    EXPECT_EQ(obj_->next(obj_, &key, &value), 0);
+}
+
+// The record file seen through its slots: keys are URLs, each looked up in
+// vid.db for its id.
+class IdIndirectTest : public RobotTest {
+  protected:
+    Strings record_keys() {  // in file order
+        Strings keys;
+        DBT key{}, data{};
+        for (int more = vdb_url->first(vdb_url, &key, &data); more;
+             more = vdb_url->next(vdb_url, &key, &data)) {
+            keys.emplace_back(static_cast<const char *>(key.data), key.size);
+        }
+        return keys;
+    }
+};
+
+TEST_F(IdIndirectTest, NewUrlsTakeTheNextIdsAndTheRecordFileWalksInIdOrder) {
+    open_new_db();
+    for (const char *url : {"C", "A", "B"}) ASSERT_EQ(put(vdb_url, url, url), 1);
+    EXPECT_EQ(g_vurl_meta.next_id, 4);
+    EXPECT_EQ(record_keys(), (Strings{be32(1), be32(2), be32(3)}));
+    ASSERT_EQ(put(vdb_url, "A", "a2"), 1);
+    EXPECT_EQ(g_vurl_meta.next_id, 4);
+    EXPECT_EQ(stored("A"), "a2");
+    g_vurl_meta.next_id = 258;
+    ASSERT_EQ(put(vdb_url, "wide", "w"), 1);
+    EXPECT_EQ(record_keys().back(), std::string("\0\0\1\2", 4));
+    EXPECT_EQ(id_of("wide"), 258u);
+}
+
+TEST_F(IdIndirectTest, AnUnknownUrlIsNeitherUpdatedNorGivenAnId) {
+    open_new_db();
+    EXPECT_EQ(put(vdb_url, "D", "d", true), 0);
+    EXPECT_EQ(g_vurl_meta.next_id, 1);
+    EXPECT_TRUE(record_keys().empty());
+    ASSERT_EQ(put(vdb_url, "D", "d"), 1);
+    EXPECT_EQ(put(vdb_url, "D", "d2", true), 1);
+    EXPECT_EQ(stored("D"), "d2");
+}
+
+}  // namespace
