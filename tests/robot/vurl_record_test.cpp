@@ -148,13 +148,13 @@ TEST_F(VurlUrlTableTest, WithinAnyBudgetTheTableAnswersAsTheFile) {
     whole.build(size_t{64} << 20);
     EXPECT_EQ(whole.covered_ids(), kFarId + 1);
     expect_answers_of_the_file(whole);
-    for (size_t budget : {size_t{0}, size_t{1}, size_t{200}, size_t{600}, size_t{4000}}) {
+    for (size_t budget = 0; budget <= 4000; ++budget) {  // no budget is ever passed
         SCOPED_TRACE(budget);
         VisitedUrlTable table;
         table.build(budget);
-        EXPECT_LE(table.memory_used(), budget);
-        EXPECT_LE(table.covered_ids(), kFarId);  // the far id's index never fits
-        expect_answers_of_the_file(table);
+        ASSERT_LE(table.memory_used(), budget);
+        ASSERT_LE(table.covered_ids(), kFarId);  // the far id's index never fits
+        if (budget % 200 <= 1) expect_answers_of_the_file(table);
         if (budget == 600) {
             EXPECT_GT(table.covered_ids(), 2u);
             EXPECT_LT(table.covered_ids(), 40u);
