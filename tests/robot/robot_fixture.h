@@ -101,10 +101,8 @@ inline Record decode_record(const std::string &bytes, int resolve = 1) {
     return Record(DBT2visited_url_obj_V2(&dbt, resolve));
 }
 
-// Every field of a record on one line, "none" for no record: the five
-// leading words, "md5:" and the digest when there is one, the URL, "<" and
-// the referer, the links sorted in brackets and their count, the database,
-// the depth and the server status; "-" for what is none.
+// Every field of a record on one line ("none" for no record, "-" for a field
+// that is none): words, digest, URL, "<" referer, sorted links, the rest.
 inline std::string describe(const Record &obj) {
     if (obj == nullptr) return "none";
     auto text = [](const char *s) { return std::string(s != nullptr ? s : "-"); };
@@ -136,8 +134,7 @@ class RobotTest : public ::testing::Test {
         }
         std::filesystem::remove_all(file("pool"));
         std::filesystem::create_directory(file("pool"));
-        // Both logs append; emptying the files in place keeps their streams
-        // valid, once what the module log holds back is written.
+        // Emptied in place, once the module log has written what it holds back.
         std::fflush(nullptr);
         write_file(file("robot.log"), "");
         write_file(file("module.log"), "");

@@ -13,6 +13,20 @@ TEST_F(EnvTest, PathsAreMadeWithEveryMissingParent) {
     EXPECT_TRUE(file_exists(file("pool/a/b")));
 }
 
+TEST_F(EnvTest, PageSizesFrom1To64KbAreRecordedAndAShutdownForgetsItsEnvironment) {
+    for (const auto &[kb, result, bytes] :
+         {std::tuple{1, 1, 1024}, {64, 64, 65536}, {65, 0, 65536}, {0, 0, 65536}}) {
+        EXPECT_EQ(robot_db_set_page_size(kb), result) << kb;
+        EXPECT_EQ(robot_db_page_size, bytes) << kb;
+    }
+    DB_ENV *shared = sys_get_db_env();
+    sys_set_db_env(robot_db_open_env(robot_home().c_str()));
+    EXPECT_EQ(robot_db_shutdown(), 0);
+    EXPECT_EQ(sys_get_db_env(), nullptr);
+    EXPECT_EQ(robot_db_shutdown(), 0);  // nothing left to close twice
+    sys_set_db_env(shared);
+}
+
 // A storage object on other.db with the default slots; values are strings.
 class StorageObjectTest : public RobotTest {
   protected:

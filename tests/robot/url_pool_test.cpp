@@ -19,10 +19,8 @@ std::string encode(const url_obj *obj) {
     return bytes;
 }
 
-// The decoded object's fields on one line, or "none": the numbers, the url,
-// a= and b= the texts, the key, the key's digit and the host's constant. An
-// exact-size copy of the value is decoded, so that the sanitizer build
-// catches over-reads.
+// The fields decoded from an exact-size copy of the value (so that the sanitizer
+// build catches over-reads) on one line, or "none".
 std::string decode(const std::string &key, const std::string &value) {
     std::unique_ptr<char[]> copy(new char[value.size() + 1]);
     value.copy(copy.get(), value.size());
@@ -55,6 +53,7 @@ TEST(UrlRecord, ValuesAreNumbersThenTextsEachWithItsZeroAndKeysGiveTheDigitAfter
         {std::string("a|5x", 5), kNumbers + "123456789" + std::string(3, '\0'),
          "1 2 3 123456789 a=- b=- a|5x 5 10"},
         {"p|2rest", encode(full.get()), "-7 2 1073741824 http://x/ a=alpha b=beta p|2rest 2 10"},
+        {"z|9", plain, "1 2 3 u a=- b=- z|9 9 10"},
         {"k", kNumbers + std::string("u\0\0x\0", 5), "1 2 3 u a=- b=x k 0 10"},
         {"k", kNumbers + std::string("u\0abc\0\0", 7), "1 2 3 u a=abc b=- k 0 10"},
         // Written without closing zeros: all that follows the url is text_a.
@@ -224,6 +223,10 @@ TEST_F(UrlPoolTest, ReadinessFollowsTheDirtyFlagAndTheBackoff) {
     url_pool_backoff(30);
     url_pool_set_dirty_flag(0);
     EXPECT_EQ(url_pool_is_ready(), 1);
+    // The host's own hold of the collections is released as it was taken.
+    pool_db2_lock();
+    pool_db2_unlock();
+    EXPECT_EQ(url_pool_get_count(), 0);
 }
 
 TEST_F(UrlPoolTest, RestoreMovesEveryBackedUpUrlAndKeepsTheBackupUntilItHasMovedAll) {

@@ -3,7 +3,9 @@
 #include "robot/vurl_ops.h"
 #include "robot/vurl_marking.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "robot/robot_fixture.h"
 
@@ -155,6 +157,17 @@ TEST_F(VurlOpsTest, OnlySoundIdsAreHandedOutAndFollowed) {
 
 int refuse_update(storage_object *, DBT *, DBT *) {
     return 0;
+}
+
+TEST_F(VurlOpsTest, ACreationThatTakesTheLockWaitsForItsHolder) {
+    visited_db_lock();
+    std::thread creator([] { visited_url_create_entry("http://a/", 0, nullptr, 1, 0); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int32_t while_held = g_vurl_meta.next_id;
+    visited_db_unlock();
+    creator.join();
+    EXPECT_EQ(while_held, 1);
+    EXPECT_EQ(g_vurl_meta.next_id, 2);
 }
 
 TEST_F(VurlOpsTest, GetStatusLogsOnlyAFailedWriteAsUnableToUpdate) {

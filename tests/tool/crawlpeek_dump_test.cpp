@@ -1,5 +1,4 @@
-// crawlpeek's reports on real database files, run as a process, and the
-// summary's wide counts.
+// crawlpeek's reports on real database files, run as a process.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,8 +14,7 @@
 
 namespace {
 
-// Times that print differently, so that no field can pass for another; the
-// last two lie past 2^31 - 1.
+// Times that all print differently; the last two lie past 2^31 - 1.
 constexpr uint32_t kProcessed = 1796371200, kVisited = 1796461261, kModified = 1793779200;
 const char kProcessedText[] = "Fri, 04 Dec 2026 08:00:00 GMT";
 const char kVisitedText[] = "Sat, 05 Dec 2026 09:01:01 GMT";
@@ -32,8 +30,7 @@ const char kA[] = "http://a/x";
 const char kB[] = "http://b/y";
 const char kC[] = "http://c/z";
 
-// The lines of an entry: its URL, its detail block, and its links in the
-// order in which a record's link table walks them.
+// An entry's lines, its links in the order a record's link table walks them.
 std::string entry(const std::string &url, const std::string &referer, int progress, int server,
                   int depth, const std::string &md5, const std::string &database,
                   const std::string &processed, const std::string &visited,
@@ -73,8 +70,7 @@ std::string summary(const std::vector<long> &values) {
     return text;
 }
 
-// Each row's database lies in a home of its own, named with -h but for the
-// first.
+// Each row's database lies in a home of its own, named with -h but the first.
 TEST(CrawlpeekDumpTest, EachModePrintsWhatTheRecordsHold) {
     ScratchDir dir;
     std::filesystem::create_directory(dir.file("logs"));
@@ -126,8 +122,7 @@ TEST(CrawlpeekDumpTest, EachModePrintsWhatTheRecordsHold) {
     for (const StoredRecord *r : {&x, &y, &self}) cycle.add(*r);
     ASSERT_EQ(cycle.write(dir.file("cycle")), "");
 
-    // The record of the last process time is read, counted in the sizes and
-    // not printed.
+    // The last process time's record is read, counted in the sizes, not printed.
     SampleDb last;
     bytes = 0;
     add(last, StoredRecord::full("LastProcessTime"));

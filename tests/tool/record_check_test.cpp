@@ -54,12 +54,8 @@ TEST(RecordCheckTest, OnlyAFileNobodyWroteIsCalledDamaged) {
         SCOPED_TRACE(c.what);
         ScratchDir dir;
         const std::string path = dir.file("url-visited.db");
-        if (c.exists) {
-            ASSERT_TRUE(write_file(path, "pages"));
-        }
-        if (c.marked_before) {
-            ASSERT_EQ(vurl_writer_lock_take(path.c_str()), 1);
-        }
+        ASSERT_TRUE(!c.exists || write_file(path, "pages"));
+        ASSERT_TRUE(!c.marked_before || vurl_writer_lock_take(path.c_str()) == 1);
         g_meanwhile = c.meanwhile;
         g_verdict = c.verdict;
         g_verifier_runs = 0;
