@@ -34,15 +34,17 @@ int32_t robot_db_set_page_size(int32_t kb) {
 
 const char *get_robot_db_path() {
     if (robot_db_path != nullptr) return robot_db_path->c_str();
-    const char *state = sys_get_robot_state_path();
-    if (state[0] == '/') {
-        robot_db_path = new std::string(state);
-    } else {
-        char cwd[kCwdCapacity];
-        if (getcwd(cwd, sizeof cwd) == nullptr) return nullptr;
-        robot_db_path = new std::string(std::string(cwd) + "/" + state);
-    }
+    std::string home = robot_absolute_path(sys_get_robot_state_path());
+    if (home.empty()) return nullptr;
+    robot_db_path = new std::string(std::move(home));
     return robot_db_path->c_str();
+}
+
+std::string robot_absolute_path(const std::string &path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[kCwdCapacity];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return std::string();
+    return std::string(cwd) + "/" + path;
 }
 
 int mk_fullpath(const char *path, mode_t mode) {

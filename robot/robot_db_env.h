@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 
 struct url_pool;
 
@@ -27,6 +28,10 @@ extern int32_t robot_db_page_size;
 // other value is logged ("Invalid database page size"), leaves the recorded
 // size alone and returns 0.
 int32_t robot_db_set_page_size(int32_t kb);
+
+// path when it begins with '/', else the working directory, '/' and path (not
+// normalised); empty when the working directory cannot be read.
+std::string robot_absolute_path(const std::string &path);
 
 // The absolute database home: the host's state path when it begins with '/',
 // else the working directory, '/', and the state path (not normalised).

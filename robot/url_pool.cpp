@@ -1,7 +1,6 @@
 #include "robot/url_pool.h"
 
 #include <limits.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -57,20 +56,18 @@ struct FreeDbt {
 // the environment open now, else to the working directory. Empty when the
 // working directory cannot be read.
 std::string absolute_dir(const char *dir) {
-    const std::string given = dir != nullptr ? dir : ".";
-    if (given[0] == '/') return given;
-    std::string base;
-    const char *home = nullptr;
-    if (DB_ENV *env = sys_get_db_env(); env != nullptr && env->get_home(env, &home) == 0 &&
-                                        home != nullptr) {
-        base = home;
+    std::string path = dir != nullptr ? dir : ".";
+    if (path[0] != '/') {
+        const char *home = nullptr;
+        DB_ENV *env = sys_get_db_env();
+        if (env != nullptr && env->get_home(env, &home) == 0 && home != nullptr) {
+            path = std::string(home) + "/" + path;
+        }
+        path = robot_absolute_path(path);
     }
-    if (base.empty() || base[0] != '/') {
-        char cwd[PATH_MAX];
-        if (getcwd(cwd, sizeof cwd) == nullptr) return std::string();
-        base = base.empty() ? std::string(cwd) : std::string(cwd) + "/" + base;
-    }
-    return given == "." ? base : base + "/" + given;
+    // A trailing "/." names the directory itself.
+    if (path.size() > 2 && path.ends_with("/.")) path.resize(path.size() - 2);
+    return path;
 }
 
 bool open_created(storage_object *bank) {

@@ -58,6 +58,14 @@ bool is_directory(const char *dir) {
     return true;
 }
 
+// Says on standard error (with why) and in the log (with what) that the whole
+// dump does not walk url-visited.db; the exit status, 1.
+int refuse_dump(const char *why, const char *what) {
+    std::fprintf(stderr, "crawlpeek: url-visited.db %s; nothing is dumped\n", why);
+    rlog_write(0, 3, "crawlpeek", __LINE__, "Visited url database %s\n", what);
+    return 1;
+}
+
 // Opens the database, prints what the settings ask for and closes it; the
 // process's exit status: 0 done, 1 when the database cannot be opened or
 // does not pass verification.
@@ -84,19 +92,10 @@ int read_database(const RunSettings &settings) {
                              "during the dump may be shown as they were, or not at all\n");
                 break;
             case RecordFileState::kDamaged:
-                std::fprintf(stderr,
-                             "crawlpeek: url-visited.db does not pass verification: it is "
-                             "damaged; nothing is dumped\n");
-                rlog_write(0, 3, "crawlpeek", __LINE__,
-                           "Visited url database does not pass verification\n");
-                return 1;
+                return refuse_dump("does not pass verification: it is damaged",
+                                   "does not pass verification");
             case RecordFileState::kUnchecked:
-                std::fprintf(stderr,
-                             "crawlpeek: url-visited.db could not be verified; nothing is "
-                             "dumped\n");
-                rlog_write(0, 3, "crawlpeek", __LINE__,
-                           "Visited url database could not be verified\n");
-                return 1;
+                return refuse_dump("could not be verified", "could not be verified");
         }
     }
     // 0: read only what is there; no file is created, no crawl start stamped.

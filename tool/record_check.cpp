@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -14,33 +15,28 @@
 
 namespace {
 
-// What changes when a process writes or replaces the file.
+// What changes when a process writes or replaces the file; times in
+// nanoseconds.
 struct FileStamp {
     bool exists = false;
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
-    timespec modified{};
-    timespec changed{};
+    int64_t modified = 0;
+    int64_t changed = 0;
 
-    bool operator==(const FileStamp &o) const {
-        return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
-               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
-    }
+    bool operator==(const FileStamp &) const = default;
 };
 
+int64_t nanoseconds(const timespec &t) {
+    return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
 FileStamp stamp_of(const std::string &path) {
-    FileStamp stamp;
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return stamp;
-    stamp.exists = true;
-    stamp.device = st.st_dev;
-    stamp.inode = st.st_ino;
-    stamp.size = st.st_size;
-    stamp.modified = st.st_mtim;
-    stamp.changed = st.st_ctim;
-    return stamp;
+    if (stat(path.c_str(), &st) != 0) return FileStamp{};
+    return FileStamp{true, st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim),
+                     nanoseconds(st.st_ctim)};
 }
 
 }  // namespace
@@ -78,7 +74,7 @@ RecordFileState check_record_file(const std::string &path,
     // A writer that came and went leaves the file's times changed (the stamp
     // has nanoseconds here; on a file system with coarse times only the
     // mark's second test covers a rewrite of the same size).
-    if (vurl_writer_lock_held(path.c_str()) != 0 || !(stamp_of(path) == before)) {
+    if (vurl_writer_lock_held(path.c_str()) != 0 || stamp_of(path) != before) {
         return RecordFileState::kBeingWritten;
     }
     switch (result) {
