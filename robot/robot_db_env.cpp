@@ -68,24 +68,43 @@ int robot_db_init() {
     return 0;
 }
 
-DB_ENV *robot_db_open_env(const char *home) {
+namespace {
+
+// A new environment with the robot cache opened in home with flags; null,
+// with Berkeley DB's code in *rc, when it cannot be made or opened.
+DB_ENV *open_env(const char *home, uint32_t flags, int *rc) {
     DB_ENV *env = nullptr;
-    int rc = db_env_create(&env, 0);
-    if (rc != 0) {
-        errno = rc;
-        rlog_write(1, 3, kSource, __LINE__, "db_env_create failed (errno %d)\n", rc);
-        return nullptr;
-    }
+    *rc = db_env_create(&env, 0);
+    if (*rc != 0) return nullptr;
     env->set_errpfx(env, "robot");
     env->set_cachesize(env, 0, robot_db_cache_size, 0);
-    rc = env->open(env, home, DB_CREATE | DB_INIT_MPOOL, 0);
-    if (rc != 0) {
+    *rc = env->open(env, home, flags, 0);
+    if (*rc != 0) {
         // A handle whose open failed may only be closed.
         env->close(env, 0);
-        errno = rc;
-        rlog_write(0, 3, kSource, __LINE__, "DBENV->open failed: (errno %d)\n", rc);
         return nullptr;
     }
+    return env;
+}
+
+}  // namespace
+
+DB_ENV *robot_db_open_env(const char *home) {
+    int rc = 0;
+    DB_ENV *env = open_env(home, DB_CREATE | DB_INIT_MPOOL, &rc);
+    if (env == nullptr) {
+        errno = rc;
+        rlog_write(0, 3, kSource, __LINE__, "DBENV->open failed: (errno %d)\n", rc);
+    }
+    return env;
+}
+
+DB_ENV *robot_db_open_env_read_only(const char *home) {
+    int rc = 0;
+    // Without DB_CREATE the open only joins a region that is already there.
+    DB_ENV *env = open_env(home, DB_INIT_MPOOL, &rc);
+    if (env == nullptr) env = open_env(home, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, &rc);
+    if (env == nullptr) errno = rc;
     return env;
 }
 

@@ -27,16 +27,13 @@ std::string home_file(const char *name) {
 
 constexpr char kRecordFile[] = "url-visited.db";
 
-// Opens the files; on failure perror names the file that is not open.
-bool open_files(uint32_t flags) {
-    vdb_url->open(vdb_url, flags);
-    if (vdb_url->db == nullptr) {
-        std::perror(vdb_url->name.c_str());
-        return false;
-    }
-    vdb_id->open(vdb_id, flags);
-    if (vdb_id->db == nullptr) {
-        std::perror(vdb_id->name.c_str());
+// Opens the files; on failure perror names the file that is not open when
+// report is set.
+bool open_files(uint32_t flags, bool report) {
+    for (storage_object *obj : {vdb_url, vdb_id}) {
+        obj->open(obj, flags);
+        if (obj->db != nullptr) continue;
+        if (report) std::perror(obj->name.c_str());
         return false;
     }
     return true;
@@ -65,21 +62,26 @@ bool load_meta(int create, bool *new_crawl) {
 
 }  // namespace
 
-int visited_url_init(int create) {
-    // What a failed open left, or a database still open, goes first; the
-    // metadata in memory belongs to the database opened now.
+// Forgets what a failed open left, or a database still open (the metadata in
+// memory belongs to the database opened next), and makes the two objects.
+// False while the home is unknown.
+bool make_objects() {
     visited_url_shutdown(0);
     g_vurl_meta = vurl_meta{};
     g_timestamp = 0;
     g_mode_iterating = 0;
     g_brokenlinks_scanned = 0;
     const std::string records = home_file(kRecordFile);
-    if (records.empty()) return 0;
+    if (records.empty()) return false;
     vdb_url = create_storage_object(records.c_str());
     vdb_id = create_storage_object(home_file("vid.db").c_str());
     vurl_install_slots(vdb_url);
+    return true;
+}
 
-    if (!open_files(create != 0 ? DB_CREATE : 0)) return 0;
+int visited_url_init(int create) {
+    if (!make_objects()) return 0;
+    if (!open_files(create != 0 ? DB_CREATE : 0, true)) return 0;
     // Two writers would ruin the file: the environment has no locking.
     if (create != 0 && vurl_writer_lock_take(vdb_url->name.c_str()) == 0) {
         rlog_write(0, 3, "robot_db", __LINE__,
@@ -91,6 +93,14 @@ int visited_url_init(int create) {
     if (create == 0 || !new_crawl) return 1;
     g_vurl_meta.crawl_start = g_timestamp = static_cast<uint32_t>(std::time(nullptr));
     return vurl_write_meta();
+}
+
+int visited_url_open_read_only() {
+    if (!make_objects()) return 0;
+    if (!open_files(DB_RDONLY, false)) return 0;
+    if (vurl_read_meta(&g_vurl_meta) == 0) return 0;
+    if (g_vurl_meta.version > 0) g_timestamp = g_vurl_meta.crawl_start;
+    return 1;
 }
 
 std::string visited_url_record_path() {

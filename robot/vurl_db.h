@@ -27,6 +27,14 @@ extern int32_t g_mode_iterating;
 // visited_url_shutdown (or the next open) to release.
 int visited_url_init(int create);
 
+// Opens both files read-only and loads the metadata, if any, as it is stored:
+// nothing on disk changes, and the metadata is neither checked nor repaired
+// (a database without metadata opens, with version 0). 1 when the database is
+// open; 0, with nothing printed, when a file cannot be opened (errno then
+// holds the system's error when there is one) or the metadata cannot be
+// read. Closed by visited_url_shutdown(0).
+int visited_url_open_read_only();
+
 // Writes the metadata first when save_meta is nonzero (with the crawl start
 // cleared when the host's state is being erased), then closes both files,
 // releases the objects, and only then drops a writer's mark. Nothing when the

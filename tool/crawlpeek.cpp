@@ -1,11 +1,9 @@
 // crawlpeek: prints the crawler's visited-URL database for its operator.
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +14,7 @@
 #include "tool/dump.h"
 #include "tool/hook_settings.h"
 #include "tool/options.h"
+#include "tool/reader_child.h"
 #include "tool/record_check.h"
 
 namespace {
@@ -119,38 +118,21 @@ int read_database(const RunSettings &settings) {
     return status;
 }
 
-// Reads the database in a child process and returns the status to exit with.
-// Berkeley DB trusts the pages it reads: a page a crawler changes under the
-// reader, or damage that verification cannot see, can bring the reader down
-// with a signal. The operator then gets a message and status 1, not a crash.
+// Reads the database in a child process and returns the status to exit with:
+// a child ended by a signal gets the operator a message and status 1.
 int read_database_in_child(const RunSettings &settings) {
-    std::fflush(nullptr);
-    const pid_t parent = getpid();
-    const pid_t child = fork();
-    if (child < 0) return read_database(settings);
-    if (child == 0) {
+    const ReaderEnd end = run_reader_in_child([&settings](pid_t parent) {
         // The operator started the parent: the log names it.
         objlog_show_pid(parent);
-        std::exit(read_database(settings));
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return 1;
-    }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    const int signal_number = WTERMSIG(status);
-    // A reader of the output that went away ends crawlpeek as it ended the
-    // child, as it would any program writing to it.
-    if (signal_number == SIGPIPE) {
-        std::signal(SIGPIPE, SIG_DFL);
-        std::raise(SIGPIPE);
-    }
+        return read_database(settings);
+    });
+    if (end.signal == 0) return end.status;
     std::fprintf(stderr,
                  "crawlpeek: reading the database ended with signal %d (%s); the output is "
                  "cut short\n",
-                 signal_number, strsignal(signal_number));
+                 end.signal, strsignal(end.signal));
     rlog_write(0, 3, "crawlpeek", __LINE__, "Reading the database ended with signal %d\n",
-               signal_number);
+               end.signal);
     return 1;
 }
 
@@ -160,7 +142,12 @@ int main(int argc, char *argv[]) {
     // Entries are written whole; one large buffer keeps the writes few.
     std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
     RunSettings settings;
-    switch (parse_options(argc, argv, &settings)) {
+    OptionsResult request = parse_long_request(argc, argv);
+    if (request == OptionsResult::kRun) request = parse_options(argc, argv, &settings);
+    switch (request) {
+        case OptionsResult::kHelp:
+            std::fputs(usage_text(), stdout);
+            return 0;
         case OptionsResult::kVersion:
             std::printf("%s\n", version_string());
             return 0;

@@ -2,76 +2,30 @@
 //
 // It prints what the literal walk prints (dump_visited_url_next, the record
 // decoder and print_url) byte for byte: the same records skipped, the same
-// ids dropped with the same log lines, and the links in the order in which
-// the decoder's link table walks them. That table keeps each link at the tail
-// of bucket hash(link) modulo its bucket count and is walked bucket by
-// bucket, so ordering the resolved links by bucket, stably, gives its order.
-#include <algorithm>
+// ids dropped with the same log lines, and the links in the decoder's order.
 #include <cstdio>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "robot/record_walk.h"
 #include "robot/id_indirect.h"
 #include "robot/vurl_record.h"
-#include "robot/vurl_url_table.h"
 #include "tool/dump.h"
 #include "tool/entry_text.h"
+#include "tool/record_resolver.h"
 
 namespace {
 
 class TableDump {
   public:
-    explicit TableDump(size_t budget_bytes) { table_.build(budget_bytes); }
+    explicit TableDump(size_t budget_bytes) : resolver_(budget_bytes) {}
 
     void print_record(std::string_view key, std::string_view value, dump_counters *counters);
 
   private:
-    void resolve(const visited_url_fields &fields);
-
-    VisitedUrlTable table_;
+    RecordResolver resolver_;
     EntryPrinter printer_;
     entry_view entry_;
-    std::string url_;  // the record's URL as a C string, for the log lines
-    std::vector<resolved_url> found_;
-    std::vector<std::string_view> links_;
 };
-
-void TableDump::resolve(const visited_url_fields &fields) {
-    table_.forget_reads();
-    // The URL as a C string is needed only for a log line, which is rare.
-    auto url = [&]() -> const char * {
-        if (fields.url.empty()) return nullptr;
-        url_.assign(fields.url);
-        return url_.c_str();
-    };
-    entry_.referer.reset();
-    resolved_url found;
-    if (fields.has_referer) {
-        if (table_.find(fields.referer_id, &found)) {
-            entry_.referer = found.url;
-        } else {
-            visited_url_log_missing_referer(fields.referer_id, url());
-        }
-    }
-    found_.clear();
-    for (size_t i = 0; i < fields.link_id_count; ++i) {
-        const uint32_t id = fields.link_id(i);
-        if (table_.find(id, &found)) {
-            found_.push_back(found);
-        } else {
-            visited_url_log_missing_link(id, url());
-        }
-    }
-    std::stable_sort(found_.begin(), found_.end(),
-                     [](const resolved_url &a, const resolved_url &b) {
-                         return a.link_bucket < b.link_bucket;
-                     });
-    links_.clear();
-    for (const resolved_url &link : found_) links_.push_back(link.url);
-    entry_.links = links_;
-}
 
 void TableDump::print_record(std::string_view key, std::string_view value,
                              dump_counters *counters) {
@@ -84,7 +38,9 @@ void TableDump::print_record(std::string_view key, std::string_view value,
     }
     // Resolved before the URL is checked, as the decoder does, so that the
     // module log gets the same lines.
-    resolve(fields);
+    resolver_.resolve(fields);
+    entry_.referer = resolver_.referer();
+    entry_.links = resolver_.links();
     if (fields.url.empty()) {
         report_skipped_record(key);
         return;

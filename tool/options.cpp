@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "extra/getopt.h"
 
@@ -31,17 +32,27 @@ const char *version_string() {
     return "Dump Visited URL Database Version 3.0";
 }
 
+const char *usage_text() {
+    return "Usage: crawlpeek [-v] [-l log_level] [-r url] [-u url] [-f db_file] [-h db_dir]\n"
+           "                 -v print version\n"
+           "                 -l specify log level\n"
+           "                 -r print referers of url\n"
+           "                 -u dump a single url\n"
+           "                 -f specify db file (default url-visited.db)\n"
+           "                 -h specify db home dir (default robot)\n";
+}
+
 void usage() {
-    std::fputs(
-        "Usage: crawlpeek [-v] [-l log_level] [-r url] [-u url] [-f db_file] [-h db_dir]\n"
-        "                 -v print version\n"
-        "                 -l specify log level\n"
-        "                 -r print referers of url\n"
-        "                 -u dump a single url\n"
-        "                 -f specify db file (default url-visited.db)\n"
-        "                 -h specify db home dir (default robot)\n",
-        stderr);
+    std::fputs(usage_text(), stderr);
     std::exit(1);
+}
+
+OptionsResult parse_long_request(int argc, char *argv[]) {
+    if (argc != 2) return OptionsResult::kRun;
+    const std::string_view argument = argv[1];
+    if (argument == "--help") return OptionsResult::kHelp;
+    if (argument == "--version") return OptionsResult::kVersion;
+    return OptionsResult::kRun;
 }
 
 OptionsResult parse_options(int argc, char *argv[], RunSettings *settings) {

@@ -14,7 +14,7 @@ struct RunSettings {
     const char *state_dir = nullptr;  // -h: read this directory instead of "robot"
 };
 
-enum class OptionsResult { kRun, kVersion, kUsage };
+enum class OptionsResult { kRun, kVersion, kUsage, kHelp };
 
 // The option letters; those followed by ':' take an argument.
 inline constexpr char kOptionString[] = "vl:f:h:u:r:";
@@ -26,6 +26,14 @@ OptionsResult parse_options(int argc, char *argv[], RunSettings *settings);
 
 // "Dump Visited URL Database Version 3.0".
 const char *version_string();
+
+// The usage text, lines ending in newlines.
+const char *usage_text();
+
+// What a lone argument asks for before any option is read: "--help" the
+// usage text and "--version" the version, both on standard output with
+// status 0; kRun for anything else.
+OptionsResult parse_long_request(int argc, char *argv[]);
 
 // Writes the usage text on standard error and ends the process with status 1.
 [[noreturn]] void usage();

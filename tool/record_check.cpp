@@ -1,6 +1,7 @@
 #include "tool/record_check.h"
 
 #include <db.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,15 +40,17 @@ FileStamp stamp_of(const std::string &path) {
                      nanoseconds(st.st_ctim)};
 }
 
-}  // namespace
-
-VerifyResult verify_record_file(const std::string &path) {
+VerifyResult run_verifier(const std::string &path, bool quiet) {
     // The verifier can fail hard on a badly damaged file, so it runs in a
     // child: a crash counts as damage like a failed check does.
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) return VerifyResult::kNotRun;
     if (child == 0) {
+        if (quiet) {
+            const int null = open("/dev/null", O_WRONLY);
+            if (null >= 0) dup2(null, STDERR_FILENO);
+        }
         DB *db = nullptr;
         if (db_create(&db, nullptr, 0) != 0) _exit(1);
         db->set_errfile(db, stderr);
@@ -64,17 +67,32 @@ VerifyResult verify_record_file(const std::string &path) {
                                                           : VerifyResult::kFailed;
 }
 
+}  // namespace
+
+VerifyResult verify_record_file(const std::string &path) {
+    return run_verifier(path, false);
+}
+
+VerifyResult verify_record_file_quietly(const std::string &path) {
+    return run_verifier(path, true);
+}
+
 RecordFileState check_record_file(const std::string &path,
                                   VerifyResult (*verify)(const std::string &)) {
+    return check_database_file(path, path, verify);
+}
+
+RecordFileState check_database_file(const std::string &path, const std::string &mark_path,
+                                    VerifyResult (*verify)(const std::string &)) {
     if (path.empty()) return RecordFileState::kSound;
-    if (vurl_writer_lock_held(path.c_str()) != 0) return RecordFileState::kBeingWritten;
+    if (vurl_writer_lock_held(mark_path.c_str()) != 0) return RecordFileState::kBeingWritten;
     const FileStamp before = stamp_of(path);
     if (!before.exists) return RecordFileState::kSound;
     const VerifyResult result = verify(path);
     // A writer that came and went leaves the file's times changed (the stamp
     // has nanoseconds here; on a file system with coarse times only the
     // mark's second test covers a rewrite of the same size).
-    if (vurl_writer_lock_held(path.c_str()) != 0 || stamp_of(path) != before) {
+    if (vurl_writer_lock_held(mark_path.c_str()) != 0 || stamp_of(path) != before) {
         return RecordFileState::kBeingWritten;
     }
     switch (result) {

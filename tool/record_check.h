@@ -26,6 +26,8 @@ enum class VerifyResult { kPassed, kFailed, kNotRun };
 // started or waited for, or it was killed (SIGKILL: out of memory, or an
 // operator).
 VerifyResult verify_record_file(const std::string &path);
+// The same, with what the verifier finds left unsaid.
+VerifyResult verify_record_file_quietly(const std::string &path);
 
 // Tests the writer's mark on the record file at path, verifies the file with
 // verify when it is not marked, then tests the mark and the file's identity,
@@ -34,5 +36,9 @@ VerifyResult verify_record_file(const std::string &path);
 // rather than kDamaged or kUnchecked.
 RecordFileState check_record_file(const std::string &path,
                                   VerifyResult (*verify)(const std::string &) = verify_record_file);
+// The same check of a file of the database (vid.db, say) whose writer marks
+// the record file at mark_path rather than the file itself.
+RecordFileState check_database_file(const std::string &path, const std::string &mark_path,
+                                    VerifyResult (*verify)(const std::string &));
 
 #endif  // CRAWLPEEK_TOOL_RECORD_CHECK_H_

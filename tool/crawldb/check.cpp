@@ -1,0 +1,374 @@
+#include "tool/crawldb/check.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "robot/coding.h"
+#include "robot/dbt.h"
+#include "robot/id_indirect.h"
+#include "robot/record_walk.h"
+#include "robot/vurl_meta.h"
+#include "robot/vurl_record.h"
+#include "tool/crawldb/progress.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// The kinds of problem, in the order they are reported. The names are part
+// of the JSON report and stay as they are.
+constexpr const char *kKinds[] = {
+    "damaged_file",         // a file fails Berkeley DB's verifier
+    "metadata_missing",     // vid.db holds no metadata
+    "metadata_size",        // the metadata is not 16 bytes
+    "metadata_version",     // the metadata's version is not one this library knows
+    "key_not_id",           // a key of url-visited.db is not a 4-byte record id
+    "id_not_below_next_id", // a record id, or an id in vid.db, is not below next_id
+    "undecodable_record",   // a value of url-visited.db does not decode, or has no URL
+    "bad_digest",           // a digest is not 32 hexadecimal characters
+    "url_not_in_vid",       // a record's URL has no entry in vid.db
+    "url_with_two_ids",     // a record's URL has another id in vid.db
+    "vid_value_not_id",     // a value of vid.db is not a 4-byte record id
+    "vid_id_without_record",// vid.db gives a URL an id that has no record
+    "vid_url_mismatch",     // vid.db gives a URL the id of a record of another URL
+    "referer_unresolved",   // a referer id has no record with a URL
+    "link_unresolved",      // a link id has no record with a URL
+};
+constexpr size_t kKindCount = sizeof kKinds / sizeof kKinds[0];
+
+enum Kind : size_t {
+    kDamagedFile,
+    kMetadataMissing,
+    kMetadataSize,
+    kMetadataVersion,
+    kKeyNotId,
+    kIdNotBelowNextId,
+    kUndecodableRecord,
+    kBadDigest,
+    kUrlNotInVid,
+    kUrlWithTwoIds,
+    kVidValueNotId,
+    kVidIdWithoutRecord,
+    kVidUrlMismatch,
+    kRefererUnresolved,
+    kLinkUnresolved,
+};
+
+// Counts of each kind, with the first few examples.
+class Findings {
+  public:
+    explicit Findings(size_t examples) : limit_(examples) {}
+
+    // Counts a problem; example() is called only while examples are wanted.
+    void add(Kind kind, const std::function<json()> &example) {
+        ++counts_[kind];
+        if (examples_[kind].size() < limit_) examples_[kind].push_back(example());
+    }
+    bool clean() const {
+        return std::all_of(std::begin(counts_), std::end(counts_),
+                           [](int64_t count) { return count == 0; });
+    }
+    void print_json(int64_t records) const;
+    void print_text(int64_t records) const;
+
+  private:
+    size_t limit_;
+    int64_t counts_[kKindCount] = {};
+    std::vector<json> examples_[kKindCount];
+};
+
+void Findings::print_json(int64_t records) const {
+    json problems = json::object();
+    json examples = json::object();
+    for (size_t k = 0; k < kKindCount; ++k) {
+        if (counts_[k] == 0) continue;
+        problems[kKinds[k]] = counts_[k];
+        examples[kKinds[k]] = examples_[k];
+    }
+    const json report = {{"clean", clean()},
+                         {"records", records},
+                         {"problems", problems},
+                         {"examples", examples}};
+    std::puts(report.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
+}
+
+void Findings::print_text(int64_t records) const {
+    std::printf("%lld records checked: %s\n", static_cast<long long>(records),
+                clean() ? "clean" : "problems found");
+    for (size_t k = 0; k < kKindCount; ++k) {
+        if (counts_[k] == 0) continue;
+        std::printf("%-22s %lld\n", kKinds[k], static_cast<long long>(counts_[k]));
+        for (const json &example : examples_[k]) {
+            std::string line;
+            for (const auto &[name, value] : example.items()) {
+                line += "  " + name + " " +
+                        (value.is_string() ? value.get<std::string>()
+                                           : value.dump(-1, ' ', false,
+                                                        json::error_handler_t::replace));
+            }
+            std::printf("   %s\n", line.c_str());
+        }
+    }
+}
+
+uint32_t url_hash(std::string_view url) {
+    return static_cast<uint32_t>(std::hash<std::string_view>{}(url));
+}
+
+// What the first walk learns of each record of url-visited.db, by id.
+class RecordIndex {
+  public:
+    static constexpr uint8_t kHasUrl = 1;     // the value decodes and holds a URL
+    static constexpr uint8_t kMappedBack = 2; // vid.db gives that URL this id
+
+    void add(uint32_t id, uint8_t flags, uint32_t hash) {
+        ids_.push_back(id);
+        flags_.push_back(flags);
+        hashes_.push_back(hash);
+    }
+    // Where id is, or -1 when it has no record.
+    int64_t find(uint32_t id) const {
+        // Ids are mostly handed out without gaps: record n is then at n - 1.
+        if (id >= 1 && id <= ids_.size() && ids_[id - 1] == id) return id - 1;
+        const auto it = std::lower_bound(ids_.begin(), ids_.end(), id);
+        return it != ids_.end() && *it == id ? it - ids_.begin() : -1;
+    }
+    bool has_url(uint32_t id) const {
+        const int64_t at = find(id);
+        return at >= 0 && (flags_[at] & kHasUrl) != 0;
+    }
+    uint8_t &flags(int64_t at) { return flags_[at]; }
+    uint32_t hash(int64_t at) const { return hashes_[at]; }
+    size_t size() const { return ids_.size(); }
+
+  private:
+    std::vector<uint32_t> ids_;  // ascending
+    std::vector<uint8_t> flags_;
+    std::vector<uint32_t> hashes_;
+};
+
+std::string hex(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char c : bytes) {
+        text.push_back(kHex[c >> 4]);
+        text.push_back(kHex[c & 0xF]);
+    }
+    return text;
+}
+
+bool is_hex_digest(std::string_view md5) {
+    return md5.size() == kVurlDigestLength &&
+           std::all_of(md5.begin(), md5.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+           });
+}
+
+std::string text_of(std::string_view bytes) {
+    return std::string(bytes);
+}
+
+class Checker {
+  public:
+    Checker(const CrawlDb &db, Findings *findings) : db_(db), findings_(*findings) {}
+
+    // Runs every check; false when a read failed (reported).
+    bool run();
+    int64_t records() const { return records_; }
+
+  private:
+    void check_metadata();
+    bool index_records();
+    bool check_ids();
+    bool check_references();
+    void check_reference(Kind kind, uint32_t id, std::string_view url, const char *name,
+                         uint32_t target);
+    void explain_unmapped(uint32_t id, std::string_view url);
+    bool walk_failed(const RecordWalk &walk, const std::string &name);
+
+    const CrawlDb &db_;
+    Findings &findings_;
+    RecordIndex index_;
+    int64_t records_ = 0;
+    int64_t next_id_ = 0;  // 0 while the metadata is unusable
+};
+
+void Checker::check_metadata() {
+    DBT key = string_key(VURL_META_KEY);
+    MallocDbt value;
+    const int rc = vdb_id->db->get(vdb_id->db.get(), nullptr, &key, value.get(), 0);
+    if (rc != 0) {
+        findings_.add(kMetadataMissing, [] { return json::object(); });
+        return;
+    }
+    if (value.size() != kVurlMetaStoredSize) {
+        findings_.add(kMetadataSize, [&] { return json{{"size", value.size()}}; });
+        return;
+    }
+    const auto *bytes = static_cast<const uint8_t *>(value.data());
+    const auto version = static_cast<int32_t>(decode_fixed32(bytes));
+    if (version < 1 || version > VURL_VERSION) {
+        findings_.add(kMetadataVersion, [&] { return json{{"version", version}}; });
+        return;
+    }
+    next_id_ = static_cast<int32_t>(decode_fixed32(bytes + 8));
+}
+
+bool Checker::walk_failed(const RecordWalk &walk, const std::string &name) {
+    if (walk.error() == 0) return false;
+    crawldb_error("reading %s stopped: %s", name.c_str(), db_strerror(walk.error()));
+    return true;
+}
+
+bool Checker::index_records() {
+    Progress progress("check: url-visited.db, 1 of 3", db_.last_id());
+    RecordWalk walk(vdb_url);
+    std::string_view key;
+    std::string_view value;
+    visited_url_fields f;
+    while (walk.next(&key, &value)) {
+        progress.step();
+        ++records_;
+        const uint32_t id =
+            key.size() == 4 ? decode_fixed32(reinterpret_cast<const uint8_t *>(key.data())) : 0;
+        if (!vurl_is_record_id(id)) {
+            findings_.add(kKeyNotId, [&] { return json{{"key", hex(key)}}; });
+            continue;
+        }
+        if (next_id_ != 0 && id >= next_id_) {
+            findings_.add(kIdNotBelowNextId,
+                          [&] { return json{{"id", id}, {"next_id", next_id_}}; });
+        }
+        if (!visited_url_parse(value.data(), value.size(), &f) || f.url.empty()) {
+            findings_.add(kUndecodableRecord, [&] { return json{{"id", id}}; });
+            index_.add(id, 0, 0);
+            continue;
+        }
+        if (!f.md5.empty() && !is_hex_digest(f.md5)) {
+            findings_.add(kBadDigest,
+                          [&] { return json{{"id", id}, {"url", text_of(f.url)}, {"md5", text_of(f.md5)}}; });
+        }
+        index_.add(id, RecordIndex::kHasUrl, url_hash(f.url));
+    }
+    return !walk_failed(walk, vdb_url->name);
+}
+
+bool Checker::check_ids() {
+    Progress progress("check: vid.db, 2 of 3", db_.last_id());
+    RecordWalk walk(vdb_id);
+    std::string_view key;
+    std::string_view value;
+    while (walk.next(&key, &value)) {
+        progress.step();
+        const DBT key_dbt = borrowed_dbt(key.data(), key.size());
+        if (vurl_is_meta_key(&key_dbt)) continue;
+        // Keys are stored with their zero byte.
+        const std::string_view url = key.substr(0, key.find('\0'));
+        const uint32_t id =
+            value.size() == 4 ? decode_fixed32(reinterpret_cast<const uint8_t *>(value.data())) : 0;
+        if (!vurl_is_record_id(id)) {
+            findings_.add(kVidValueNotId,
+                          [&] { return json{{"url", text_of(url)}, {"value", hex(value)}}; });
+            continue;
+        }
+        if (next_id_ != 0 && id >= next_id_) {
+            findings_.add(kIdNotBelowNextId,
+                          [&] { return json{{"url", text_of(url)}, {"id", id}, {"next_id", next_id_}}; });
+        }
+        const int64_t at = index_.find(id);
+        if (at < 0) {
+            findings_.add(kVidIdWithoutRecord, [&] { return json{{"url", text_of(url)}, {"id", id}}; });
+            continue;
+        }
+        if ((index_.flags(at) & RecordIndex::kHasUrl) == 0) continue;
+        if (index_.hash(at) != url_hash(url)) {
+            findings_.add(kVidUrlMismatch, [&] { return json{{"url", text_of(url)}, {"id", id}}; });
+            continue;
+        }
+        index_.flags(at) |= RecordIndex::kMappedBack;
+    }
+    return !walk_failed(walk, vdb_id->name);
+}
+
+void Checker::check_reference(Kind kind, uint32_t id, std::string_view url, const char *name,
+                              uint32_t target) {
+    if (index_.has_url(target)) return;
+    findings_.add(kind, [&] { return json{{"id", id}, {"url", text_of(url)}, {name, target}}; });
+}
+
+// A record whose URL vid.db does not give its id: either the URL has no
+// entry there, or one with another id.
+void Checker::explain_unmapped(uint32_t id, std::string_view url) {
+    std::string key_text(url);
+    DBT key = borrowed_dbt(key_text.c_str(), key_text.size() + 1);
+    MallocDbt value;
+    const int rc = vdb_id->db->get(vdb_id->db.get(), nullptr, &key, value.get(), 0);
+    if (rc != 0) {
+        findings_.add(kUrlNotInVid, [&] { return json{{"id", id}, {"url", text_of(url)}}; });
+        return;
+    }
+    const uint32_t other =
+        value.size() == 4 ? decode_fixed32(static_cast<const uint8_t *>(value.data())) : 0;
+    // A value that is no id was reported by the walk of vid.db.
+    if (other == id || !vurl_is_record_id(other)) return;
+    findings_.add(kUrlWithTwoIds,
+                  [&] { return json{{"id", id}, {"url", text_of(url)}, {"vid_id", other}}; });
+}
+
+bool Checker::check_references() {
+    Progress progress("check: url-visited.db, 3 of 3", db_.last_id());
+    RecordWalk walk(vdb_url);
+    std::string_view key;
+    std::string_view value;
+    visited_url_fields f;
+    while (walk.next(&key, &value)) {
+        progress.step();
+        if (key.size() != 4) continue;
+        const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(key.data()));
+        const int64_t at = index_.find(id);
+        if (at < 0 || (index_.flags(at) & RecordIndex::kHasUrl) == 0) continue;
+        // The value was decoded before; a live crawler may have changed it since.
+        if (!visited_url_parse(value.data(), value.size(), &f) || f.url.empty()) continue;
+        if ((index_.flags(at) & RecordIndex::kMappedBack) == 0) explain_unmapped(id, f.url);
+        if (f.has_referer) check_reference(kRefererUnresolved, id, f.url, "referer_id", f.referer_id);
+        for (size_t i = 0; i < f.link_id_count; ++i) {
+            check_reference(kLinkUnresolved, id, f.url, "link_id", f.link_id(i));
+        }
+    }
+    return !walk_failed(walk, vdb_url->name);
+}
+
+bool Checker::run() {
+    check_metadata();
+    return index_records() && check_ids() && check_references();
+}
+
+}  // namespace
+
+int run_check(const CrawlDb &db, CrawlDb::Opened opened, const CheckOptions &options) {
+    Findings findings(options.examples);
+    int64_t records = 0;
+    if (opened == CrawlDb::Opened::kDamaged) {
+        for (const std::string &file : db.damaged()) {
+            findings.add(kDamagedFile, [&] { return json{{"file", file}}; });
+        }
+    } else {
+        Checker checker(db, &findings);
+        if (!checker.run()) return 2;
+        records = checker.records();
+    }
+    if (options.json) {
+        findings.print_json(records);
+    } else {
+        findings.print_text(records);
+    }
+    return findings.clean() ? 0 : 1;
+}

@@ -1,0 +1,28 @@
+// crawldb check: what Berkeley DB's verifier cannot see. The two files of
+// the visited-URL database must agree with each other and with the
+// metadata, and every stored value must decode.
+//
+// Memory stays at 9 bytes a record: the ids of url-visited.db in order, a
+// 32-bit hash of each record's URL and a byte of flags. A vid.db entry and a
+// record agree when their URLs' hashes do, so two different URLs with the
+// same hash (one chance in 2^32 for each entry that disagrees) pass.
+#ifndef CRAWLPEEK_TOOL_CRAWLDB_CHECK_H_
+#define CRAWLPEEK_TOOL_CRAWLDB_CHECK_H_
+
+#include <cstddef>
+
+#include "tool/crawldb/crawl_db.h"
+
+struct CheckOptions {
+    bool json = false;
+    size_t examples = 5;  // examples shown of each kind of problem
+};
+
+// Reports on standard output what opened found (a damaged file is one
+// problem, and nothing more is checked) or what the checks of the open
+// database find: one line per kind of problem with its count and examples,
+// or with json one object. The exit status: 0 clean, 1 problems, 2 when a
+// read failed (reported).
+int run_check(const CrawlDb &db, CrawlDb::Opened opened, const CheckOptions &options);
+
+#endif  // CRAWLPEEK_TOOL_CRAWLDB_CHECK_H_

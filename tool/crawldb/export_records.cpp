@@ -1,0 +1,366 @@
+#include "tool/crawldb/export_records.h"
+
+#include <db.h>
+#include <regex.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "robot/coding.h"
+#include "robot/dbt.h"
+#include "robot/id_indirect.h"
+#include "robot/record_walk.h"
+#include "robot/vurl_meta.h"
+#include "robot/vurl_record.h"
+#include "tool/crawldb/progress.h"
+#include "tool/crawldb/text_out.h"
+#include "tool/crawldb/url_host.h"
+#include "tool/dump.h"
+#include "tool/record_resolver.h"
+
+namespace {
+
+constexpr size_t kFlushSize = 1 << 16;
+
+// A compiled regex, freed when it goes.
+class Regex {
+  public:
+    // Compiles pattern; error() tells whether that failed.
+    explicit Regex(const std::string &pattern) {
+        error_ = regcomp(&regex_, pattern.c_str(), REG_EXTENDED | REG_NOSUB);
+    }
+    ~Regex() {
+        if (error_ == 0) regfree(&regex_);
+    }
+    Regex(const Regex &) = delete;
+    Regex &operator=(const Regex &) = delete;
+
+    // Regcomp's message for the failure; empty when it compiled.
+    std::string error() const {
+        if (error_ == 0) return std::string();
+        char text[256];
+        regerror(error_, &regex_, text, sizeof text);
+        return text;
+    }
+    bool matches(const std::string &text) const {
+        return regexec(&regex_, text.c_str(), 0, nullptr, 0) == 0;
+    }
+
+  private:
+    regex_t regex_{};
+    int error_ = 0;
+};
+
+// The names of the columns, in order; referer and links only with links.
+constexpr const char *kLeadingFields[] = {"id", "url", "referer_id", "referer"};
+constexpr const char *kRecordFields[] = {
+    "progress_status", "server_status", "depth_countdown", "md5",        "database",
+    "last_processed",  "last_visited",  "last_modified",   "rd_expires", "link_count"};
+
+class Exporter {
+  public:
+    Exporter(const ExportOptions &options, std::unique_ptr<Regex> regex)
+        : options_(options), regex_(std::move(regex)) {
+        // A prefix asks for few records: their ids are read one by one rather
+        // than from a table of every URL.
+        if (options.links) resolver_.emplace(options.prefix ? 0 : kDefaultUrlTableBudget);
+        if (options.tsv) write_header();
+    }
+    ~Exporter() { flush(); }
+
+    // Writes the record when it passes the filters; false once the limit is
+    // reached.
+    bool offer(uint32_t id, std::string_view value);
+    uint64_t written() const { return written_; }
+    uint64_t undecodable() const { return undecodable_; }
+
+  private:
+    bool passes(const visited_url_fields &f);
+    void write_header();
+    void write_json(uint32_t id, const visited_url_fields &f);
+    void write_tsv(uint32_t id, const visited_url_fields &f);
+    void append_time(uint32_t t, bool tsv);
+    void flush();
+
+    const ExportOptions &options_;
+    std::unique_ptr<Regex> regex_;
+    std::optional<RecordResolver> resolver_;
+    std::string out_;
+    std::string url_;  // the URL as a C string, for the regex
+    uint64_t written_ = 0;
+    uint64_t undecodable_ = 0;
+};
+
+bool Exporter::passes(const visited_url_fields &f) {
+    const ExportOptions &o = options_;
+    if (o.server_status && !o.server_status->contains(f.server_status)) return false;
+    if (o.progress_status && !o.progress_status->contains(f.progress_status)) return false;
+    if (o.since && f.last_visited < *o.since) return false;
+    if (o.until && f.last_visited > *o.until) return false;
+    if (o.prefix && !f.url.starts_with(*o.prefix)) return false;
+    if (o.host && url_host(f.url) != *o.host) return false;
+    if (regex_ != nullptr) {
+        url_.assign(f.url);
+        if (!regex_->matches(url_)) return false;
+    }
+    return true;
+}
+
+bool Exporter::offer(uint32_t id, std::string_view value) {
+    if (options_.limit && written_ >= *options_.limit) return false;
+    visited_url_fields fields;
+    if (!visited_url_parse(value.data(), value.size(), &fields) || fields.url.empty()) {
+        ++undecodable_;
+        return true;
+    }
+    if (is_last_process_time(fields.url) || !passes(fields)) return true;
+    if (resolver_) resolver_->resolve(fields);
+    if (options_.tsv) {
+        write_tsv(id, fields);
+    } else {
+        write_json(id, fields);
+    }
+    ++written_;
+    if (out_.size() >= kFlushSize) flush();
+    return !options_.limit || written_ < *options_.limit;
+}
+
+void Exporter::append_time(uint32_t t, bool tsv) {
+    if (!options_.iso_times) {
+        append_json_number(&out_, t);
+        return;
+    }
+    char text[32] = "";
+    if (t != 0) {
+        const time_t seconds = t;
+        struct tm utc;
+        gmtime_r(&seconds, &utc);
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    }
+    if (tsv) {
+        out_.append(text);
+    } else {
+        append_json_string(&out_, text, BadBytes::kReplacement);
+    }
+}
+
+void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
+    auto field = [this](const char *name) {
+        out_.append(out_.back() == '{' ? "\"" : ",\"").append(name).append("\":");
+    };
+    out_.push_back('{');
+    field("id");
+    append_json_number(&out_, id);
+    field("url");
+    append_json_string(&out_, f.url, BadBytes::kPercent);
+    field("referer_id");
+    if (f.has_referer) {
+        append_json_number(&out_, f.referer_id);
+    } else {
+        out_.append("null");
+    }
+    if (resolver_) {
+        field("referer");
+        if (resolver_->referer()) {
+            append_json_string(&out_, *resolver_->referer(), BadBytes::kPercent);
+        } else {
+            out_.append("null");
+        }
+    }
+    field("progress_status");
+    append_json_number(&out_, f.progress_status);
+    field("server_status");
+    append_json_number(&out_, f.server_status);
+    field("depth_countdown");
+    append_json_number(&out_, f.depth_countdown);
+    field("md5");
+    append_json_string(&out_, f.md5, BadBytes::kReplacement);
+    field("database");
+    if (f.database.empty()) {
+        out_.append("null");
+    } else {
+        append_json_string(&out_, f.database, BadBytes::kReplacement);
+    }
+    const std::pair<const char *, uint32_t> times[] = {{"last_processed", f.last_processed},
+                                                       {"last_visited", f.last_visited},
+                                                       {"last_modified", f.last_modified},
+                                                       {"rd_expires", f.rd_expires}};
+    for (const auto &[name, t] : times) {
+        field(name);
+        append_time(t, false);
+    }
+    field("link_count");
+    append_json_number(&out_, static_cast<int64_t>(f.link_id_count));
+    if (resolver_) {
+        field("links");
+        out_.push_back('[');
+        for (std::string_view link : resolver_->links()) {
+            if (out_.back() != '[') out_.push_back(',');
+            append_json_string(&out_, link, BadBytes::kPercent);
+        }
+        out_.push_back(']');
+    }
+    out_.append("}\n");
+}
+
+void Exporter::write_header() {
+    std::string header;
+    for (const char *name : kLeadingFields) {
+        if (!options_.links && std::string_view(name) == "referer") continue;
+        header.append(name).push_back('\t');
+    }
+    for (const char *name : kRecordFields) header.append(name).push_back('\t');
+    if (options_.links) {
+        header.append("links");
+    } else {
+        header.pop_back();
+    }
+    out_.append(header).push_back('\n');
+}
+
+void Exporter::write_tsv(uint32_t id, const visited_url_fields &f) {
+    auto tab = [this] { out_.push_back('\t'); };
+    append_json_number(&out_, id);
+    tab();
+    append_tsv_field(&out_, f.url, BadBytes::kPercent);
+    tab();
+    if (f.has_referer) append_json_number(&out_, f.referer_id);
+    if (resolver_) {
+        tab();
+        if (resolver_->referer()) append_tsv_field(&out_, *resolver_->referer(), BadBytes::kPercent);
+    }
+    for (int32_t number : {f.progress_status, f.server_status, f.depth_countdown}) {
+        tab();
+        append_json_number(&out_, number);
+    }
+    tab();
+    append_tsv_field(&out_, f.md5, BadBytes::kReplacement);
+    tab();
+    append_tsv_field(&out_, f.database, BadBytes::kReplacement);
+    for (uint32_t t : {f.last_processed, f.last_visited, f.last_modified, f.rd_expires}) {
+        tab();
+        append_time(t, true);
+    }
+    tab();
+    append_json_number(&out_, static_cast<int64_t>(f.link_id_count));
+    if (resolver_) {
+        tab();
+        bool first = true;
+        for (std::string_view link : resolver_->links()) {
+            if (!first) out_.push_back(' ');
+            first = false;
+            append_tsv_field(&out_, link, BadBytes::kPercent);
+        }
+    }
+    out_.push_back('\n');
+}
+
+void Exporter::flush() {
+    std::fwrite(out_.data(), 1, out_.size(), stdout);
+    out_.clear();
+}
+
+// The ids of the URLs that start with prefix, by a range scan of vid.db, in
+// id order. False on a read error (reported).
+bool ids_with_prefix(const std::string &prefix, std::vector<uint32_t> *ids) {
+    int error = 0;
+    storage::CursorPtr cursor = sto_open_cursor(vdb_id, &error);
+    if (cursor == nullptr) {
+        crawldb_error("reading %s: %s", vdb_id->name.c_str(), db_strerror(error));
+        return false;
+    }
+    // Keys and values are read into Berkeley DB's own memory, valid until the
+    // next read of the cursor.
+    std::string start = prefix;
+    DBT key = borrowed_dbt(start.data(), start.size());
+    DBT value{};
+    int rc = cursor->get(cursor.get(), &key, &value, DB_SET_RANGE);
+    for (; rc == 0; rc = cursor->get(cursor.get(), &key, &value, DB_NEXT)) {
+        const std::string_view url(static_cast<const char *>(key.data), key.size);
+        if (!url.starts_with(prefix)) break;
+        if (vurl_is_meta_key(&key) || value.size != 4) continue;
+        const uint32_t id = decode_fixed32(static_cast<const uint8_t *>(value.data));
+        if (vurl_is_record_id(id)) ids->push_back(id);
+    }
+    if (rc != 0 && rc != DB_NOTFOUND) {
+        crawldb_error("reading %s: %s", vdb_id->name.c_str(), db_strerror(rc));
+        return false;
+    }
+    std::sort(ids->begin(), ids->end());
+    ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
+    return true;
+}
+
+// Offers the records of the ids found through the prefix; false on a read
+// error (reported).
+bool export_by_prefix(const std::string &prefix, Exporter *exporter) {
+    std::vector<uint32_t> ids;
+    if (!ids_with_prefix(prefix, &ids)) return false;
+    Progress progress("export", ids.size());
+    for (uint32_t id : ids) {
+        progress.step();
+        uint8_t key_bytes[4];
+        encode_fixed32(key_bytes, id);
+        DBT key = borrowed_dbt(key_bytes, sizeof key_bytes);
+        MallocDbt value;
+        const int rc = vdb_url->db->get(vdb_url->db.get(), nullptr, &key, value.get(), 0);
+        if (rc == DB_NOTFOUND) continue;
+        if (rc != 0) {
+            crawldb_error("reading %s: %s", vdb_url->name.c_str(), db_strerror(rc));
+            return false;
+        }
+        const std::string_view bytes(static_cast<const char *>(value.data()), value.size());
+        if (!exporter->offer(id, bytes)) break;
+    }
+    return true;
+}
+
+// Offers every record, in the order of the file; false on a read error
+// (reported).
+bool export_all(const CrawlDb &db, Exporter *exporter) {
+    Progress progress("export", db.last_id());
+    RecordWalk walk(vdb_url);
+    std::string_view key;
+    std::string_view value;
+    while (walk.next(&key, &value)) {
+        progress.step();
+        if (key.size() != 4) continue;
+        const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(key.data()));
+        if (!exporter->offer(id, value)) return true;
+    }
+    if (walk.error() == 0) return true;
+    crawldb_error("reading %s stopped: %s", vdb_url->name.c_str(), db_strerror(walk.error()));
+    return false;
+}
+
+}  // namespace
+
+int run_export(const CrawlDb &db, const ExportOptions &options) {
+    std::unique_ptr<Regex> regex;
+    if (options.match) {
+        regex = std::make_unique<Regex>(*options.match);
+        if (!regex->error().empty()) {
+            crawldb_error("--match %s: %s", options.match->c_str(), regex->error().c_str());
+            return 2;
+        }
+    }
+    uint64_t written = 0;
+    bool read = false;
+    {
+        Exporter exporter(options, std::move(regex));
+        read = options.prefix ? export_by_prefix(*options.prefix, &exporter)
+                              : export_all(db, &exporter);
+        written = exporter.written();
+        if (exporter.undecodable() != 0) {
+            crawldb_error("%llu records cannot be decoded, skipped",
+                          static_cast<unsigned long long>(exporter.undecodable()));
+        }
+    }
+    std::fflush(stdout);
+    if (!read) return 2;
+    return written != 0 ? 0 : 1;
+}

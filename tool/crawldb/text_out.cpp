@@ -1,0 +1,115 @@
+#include "tool/crawldb/text_out.h"
+
+#include <charconv>
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+void append_bad_byte(std::string *out, unsigned char byte, BadBytes bad) {
+    if (bad == BadBytes::kPercent) {
+        out->push_back('%');
+        out->push_back(kHex[byte >> 4]);
+        out->push_back(kHex[byte & 0xF]);
+    } else {
+        out->append(kReplacementCharacter);
+    }
+}
+
+// Walks text in valid UTF-8 sequences and bytes that are not, handing each
+// ASCII byte to ascii(byte) and each bad byte to bad_byte(byte); longer
+// valid sequences are copied as they are.
+template <typename Ascii, typename Bad>
+void transcribe(std::string *out, std::string_view text, Ascii ascii, Bad bad_byte) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            ascii(byte);
+            ++i;
+            continue;
+        }
+        const size_t length = utf8_sequence_length(text.substr(i));
+        if (length == 0) {
+            bad_byte(byte);
+            ++i;
+        } else {
+            out->append(text.substr(i, length));
+            i += length;
+        }
+    }
+}
+
+}  // namespace
+
+size_t utf8_sequence_length(std::string_view text) {
+    if (text.empty()) return 0;
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    // The range of the second byte, which rules out overlong forms,
+    // surrogates and code points past U+10FFFF.
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return length;
+}
+
+void append_json_string(std::string *out, std::string_view text, BadBytes bad) {
+    out->push_back('"');
+    transcribe(
+        out, text,
+        [out](unsigned char c) {
+            if (c == '"' || c == '\\') {
+                out->push_back('\\');
+                out->push_back(static_cast<char>(c));
+            } else if (c < 0x20 || c == 0x7F) {
+                out->append("\\u00");
+                out->push_back(kHex[c >> 4]);
+                out->push_back(kHex[c & 0xF]);
+            } else {
+                out->push_back(static_cast<char>(c));
+            }
+        },
+        [out, bad](unsigned char c) { append_bad_byte(out, c, bad); });
+    out->push_back('"');
+}
+
+void append_json_number(std::string *out, int64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out->append(digits, result.ptr);
+}
+
+void append_tsv_field(std::string *out, std::string_view text, BadBytes bad) {
+    transcribe(
+        out, text,
+        [out, bad](unsigned char c) {
+            const bool breaks_field = c < 0x20 || c == 0x7F || (c == ' ' && bad == BadBytes::kPercent);
+            if (breaks_field) {
+                append_bad_byte(out, c, bad);
+            } else {
+                out->push_back(static_cast<char>(c));
+            }
+        },
+        [out, bad](unsigned char c) { append_bad_byte(out, c, bad); });
+}
