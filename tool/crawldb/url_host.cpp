@@ -1,5 +1,6 @@
 #include "tool/crawldb/url_host.h"
 
+#include <arpa/inet.h>
 #include <libpsl.h>
 #include <uriparser/Uri.h>
 
@@ -60,8 +61,13 @@ std::string url_host(std::string_view url) {
 }
 
 std::string registrable_domain(const std::string &host) {
+    // An address is its own domain; the list would take its last numbers
+    // for a suffix.
+    in_addr ip4;
+    if (host.empty() || host.front() == '[' || inet_pton(AF_INET, host.c_str(), &ip4) == 1) {
+        return host;
+    }
     const psl_ctx_t *list = suffix_list();
-    const char *domain =
-        list != nullptr && !host.empty() ? psl_registrable_domain(list, host.c_str()) : nullptr;
+    const char *domain = list != nullptr ? psl_registrable_domain(list, host.c_str()) : nullptr;
     return domain != nullptr ? std::string(domain) : host;
 }
