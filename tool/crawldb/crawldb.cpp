@@ -4,15 +4,17 @@
 // Exit statuses: 0 done (check: clean), 1 nothing matched or problems
 // found, 2 trouble: bad usage, a database that cannot be read or is damaged.
 #include <cctype>
+#include <charconv>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
-#include "extra/date_parse.h"
 #include "tool/crawldb/check.h"
 #include "tool/crawldb/crawl_db.h"
+#include "tool/crawldb/date_option.h"
 #include "tool/crawldb/export_records.h"
 #include "tool/crawldb/stats.h"
 #include "tool/reader_child.h"
@@ -22,6 +24,20 @@ namespace {
 constexpr char kVersion[] = "crawldb 1.0";
 constexpr int kTrouble = 2;
 constexpr size_t kOutputBufferSize = 1 << 20;
+
+// A count given on the command line: digits only, within 64 bits. The
+// library's own conversion would take -1 for the largest count.
+const CLI::Validator kCount(
+    [](std::string &text) -> std::string {
+        uint64_t value = 0;
+        const char *end = text.data() + text.size();
+        const auto result = std::from_chars(text.data(), end, value);
+        if (text.empty() || result.ec != std::errc() || result.ptr != end) {
+            return "not a count of 0 or more: " + text;
+        }
+        return std::string();
+    },
+    "COUNT");
 
 // What every command shares.
 struct Common {
@@ -53,13 +69,10 @@ bool read_ranges(const std::string &text, const char *option, std::optional<IntR
 
 // Reads a date option; false (reported) when the date parser finds none.
 bool read_date(const std::string &text, const char *option, std::optional<int64_t> *time) {
-    const time_t parsed = ZEZ_ParseTimeString(text.c_str(), 1);
-    if (parsed == 0) {
-        crawldb_error("%s %s: not a date", option, text.c_str());
-        return false;
-    }
-    *time = parsed;
-    return true;
+    *time = parse_date_option(text);
+    if (*time) return true;
+    crawldb_error("%s %s: not a date (try 2026-12-01 or 2026-12-01T10:00Z)", option, text.c_str());
+    return false;
 }
 
 // Opens the database for a command that refuses a damaged one; the exit
@@ -105,7 +118,8 @@ int main(int argc, char **argv) {
     add_json(stats_command, &common, "Print one JSON object");
     CLI::Option *hosts = stats_command->add_option(
         "--hosts", stats.host_rows, "Add the N hosts with most records (default 20)")
-        ->expected(0, 1);
+        ->expected(0, 1)
+        ->check(kCount);
     std::string by = "host";
     stats_command->add_option("--by", by, "Group the host table by host or registrable domain")
         ->check(CLI::IsMember({"host", "domain"}));
@@ -127,7 +141,8 @@ int main(int argc, char **argv) {
     export_command->add_option("--match", exporting.match, "URLs matching this extended regex");
     export_command->add_option("--since", texts.since, "Last visited at or after this date");
     export_command->add_option("--until", texts.until, "Last visited at or before this date");
-    export_command->add_option("--limit", exporting.limit, "At most this many records");
+    export_command->add_option("--limit", exporting.limit, "At most this many records")
+        ->check(kCount);
 
     CheckOptions checking;
     CLI::App *check_command = app.add_subcommand(
@@ -135,7 +150,8 @@ int main(int argc, char **argv) {
     add_home(check_command, &common);
     add_json(check_command, &common, "Print one JSON object");
     check_command->add_option("--examples", checking.examples,
-                              "Examples shown of each kind of problem (default 5)");
+                              "Examples shown of each kind of problem (default 5)")
+        ->check(kCount);
 
     try {
         app.parse(argc, argv);
@@ -172,7 +188,7 @@ int main(int argc, char **argv) {
 
     // Berkeley DB trusts the pages it reads: a page changed under the reader
     // ends the child, not the operator's shell pipeline with a crash.
-    const ReaderEnd end = run_reader_in_child([&](pid_t) {
+    auto run_command = [&]() {
         CrawlDb db;
         if (stats_command->parsed()) {
             if (auto refused = open_or_refuse(&db, common.home, kRecordFileBit)) return *refused;
@@ -186,6 +202,15 @@ int main(int argc, char **argv) {
         const CrawlDb::Opened opened = db.open(common.home, kRecordFileBit | kIdFileBit);
         if (opened == CrawlDb::Opened::kTrouble) return kTrouble;
         return run_check(db, opened, checking);
+    };
+    const ReaderEnd end = run_reader_in_child([&](pid_t) {
+        const int status = run_command();
+        // Output lost to a full disk must not pass for a complete run.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            crawldb_error("writing the output: %s", std::strerror(errno));
+            return kTrouble;
+        }
+        return status;
     });
     if (end.signal == 0) return end.status;
     crawldb_error("reading the database ended with signal %d (%s); the output is cut short",

@@ -99,6 +99,8 @@ bool Exporter::passes(const visited_url_fields &f) {
     const ExportOptions &o = options_;
     if (o.server_status && !o.server_status->contains(f.server_status)) return false;
     if (o.progress_status && !o.progress_status->contains(f.progress_status)) return false;
+    // A record never visited has no date to compare.
+    if ((o.since || o.until) && f.last_visited == 0) return false;
     if (o.since && f.last_visited < *o.since) return false;
     if (o.until && f.last_visited > *o.until) return false;
     if (o.prefix && !f.url.starts_with(*o.prefix)) return false;
