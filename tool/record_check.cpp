@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "robot/vurl_writer_lock.h"
@@ -40,24 +41,32 @@ FileStamp stamp_of(const std::string &path) {
                      nanoseconds(st.st_ctim)};
 }
 
-VerifyResult run_verifier(const std::string &path, bool quiet) {
+// Starts Berkeley DB's verifier over path in a child, which exits 0 when the
+// file passes; the child's pid, or -1 when none could be made. When the file
+// fails, the child first runs on_failure when one is given.
+pid_t start_verifier(const std::string &path, bool quiet,
+                     const std::function<void()> &on_failure = nullptr) {
     // The verifier can fail hard on a badly damaged file, so it runs in a
     // child: a crash counts as damage like a failed check does.
     std::fflush(nullptr);
     const pid_t child = fork();
-    if (child < 0) return VerifyResult::kNotRun;
-    if (child == 0) {
-        if (quiet) {
-            const int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) dup2(null, STDERR_FILENO);
-        }
-        DB *db = nullptr;
-        if (db_create(&db, nullptr, 0) != 0) _exit(1);
-        db->set_errfile(db, stderr);
-        db->set_errpfx(db, "robot");
-        // The verifier releases the handle whatever it finds.
-        _exit(db->verify(db, path.c_str(), nullptr, nullptr, 0) == 0 ? 0 : 1);
+    if (child != 0) return child;
+    if (quiet) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, STDERR_FILENO);
     }
+    DB *db = nullptr;
+    if (db_create(&db, nullptr, 0) != 0) _exit(1);
+    db->set_errfile(db, stderr);
+    db->set_errpfx(db, "robot");
+    // The verifier releases the handle whatever it finds.
+    if (db->verify(db, path.c_str(), nullptr, nullptr, 0) == 0) _exit(0);
+    if (on_failure) on_failure();
+    _exit(1);
+}
+
+VerifyResult wait_verifier(pid_t child) {
+    if (child < 0) return VerifyResult::kNotRun;
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) return VerifyResult::kNotRun;
@@ -67,28 +76,10 @@ VerifyResult run_verifier(const std::string &path, bool quiet) {
                                                           : VerifyResult::kFailed;
 }
 
-}  // namespace
-
-VerifyResult verify_record_file(const std::string &path) {
-    return run_verifier(path, false);
-}
-
-VerifyResult verify_record_file_quietly(const std::string &path) {
-    return run_verifier(path, true);
-}
-
-RecordFileState check_record_file(const std::string &path,
-                                  VerifyResult (*verify)(const std::string &)) {
-    return check_database_file(path, path, verify);
-}
-
-RecordFileState check_database_file(const std::string &path, const std::string &mark_path,
-                                    VerifyResult (*verify)(const std::string &)) {
-    if (path.empty()) return RecordFileState::kSound;
-    if (vurl_writer_lock_held(mark_path.c_str()) != 0) return RecordFileState::kBeingWritten;
-    const FileStamp before = stamp_of(path);
-    if (!before.exists) return RecordFileState::kSound;
-    const VerifyResult result = verify(path);
+// What a check concludes from the verifier's result on path, given the
+// file's stamp from before the verifier ran.
+RecordFileState judge(const std::string &path, const std::string &mark_path,
+                      const FileStamp &before, VerifyResult result) {
     // A writer that came and went leaves the file's times changed (the stamp
     // has nanoseconds here; on a file system with coarse times only the
     // mark's second test covers a rewrite of the same size).
@@ -104,4 +95,67 @@ RecordFileState check_database_file(const std::string &path, const std::string &
             break;
     }
     return RecordFileState::kUnchecked;
+}
+
+}  // namespace
+
+VerifyResult verify_record_file(const std::string &path) {
+    return wait_verifier(start_verifier(path, false));
+}
+
+VerifyResult verify_record_file_quietly(const std::string &path) {
+    return wait_verifier(start_verifier(path, true));
+}
+
+RecordFileState check_record_file(const std::string &path,
+                                  VerifyResult (*verify)(const std::string &)) {
+    return check_database_file(path, path, verify);
+}
+
+RecordFileState check_database_file(const std::string &path, const std::string &mark_path,
+                                    VerifyResult (*verify)(const std::string &)) {
+    if (path.empty()) return RecordFileState::kSound;
+    if (vurl_writer_lock_held(mark_path.c_str()) != 0) return RecordFileState::kBeingWritten;
+    const FileStamp before = stamp_of(path);
+    if (!before.exists) return RecordFileState::kSound;
+    return judge(path, mark_path, before, verify(path));
+}
+
+struct FileCheck::Started {
+    FileStamp before;
+    pid_t verifier = -1;
+};
+
+FileCheck::FileCheck(const std::string &path, const std::string &mark_path, int damage_signal)
+    : path_(path), mark_path_(mark_path) {
+    if (path.empty()) return;
+    if (vurl_writer_lock_held(mark_path.c_str()) != 0) {
+        early_ = RecordFileState::kBeingWritten;
+        return;
+    }
+    const FileStamp before = stamp_of(path);
+    if (!before.exists) return;
+    const pid_t reader = getpid();
+    auto on_failure = [&] {
+        if (damage_signal != 0 &&
+            judge(path, mark_path, before, VerifyResult::kFailed) == RecordFileState::kDamaged) {
+            kill(reader, damage_signal);
+        }
+    };
+    started_ = std::make_unique<Started>(Started{before, start_verifier(path, true, on_failure)});
+}
+
+FileCheck::~FileCheck() {
+    if (started_ == nullptr || started_->verifier < 0) return;
+    kill(started_->verifier, SIGKILL);
+    wait_verifier(started_->verifier);
+}
+
+RecordFileState FileCheck::finish() {
+    if (started_ == nullptr) return early_;
+    const VerifyResult result = wait_verifier(started_->verifier);
+    started_->verifier = -1;
+    early_ = judge(path_, mark_path_, started_->before, result);
+    started_.reset();
+    return early_;
 }

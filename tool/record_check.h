@@ -8,6 +8,7 @@
 #ifndef CRAWLPEEK_TOOL_RECORD_CHECK_H_
 #define CRAWLPEEK_TOOL_RECORD_CHECK_H_
 
+#include <memory>
 #include <string>
 
 enum class RecordFileState {
@@ -40,5 +41,36 @@ RecordFileState check_record_file(const std::string &path,
 // the record file at mark_path rather than the file itself.
 RecordFileState check_database_file(const std::string &path, const std::string &mark_path,
                                     VerifyResult (*verify)(const std::string &));
+
+// check_database_file in two halves, so that the caller can read the files
+// while the verifier runs in its child on another processor; what the
+// verifier finds is left unsaid. Whatever is read before finish() answers
+// kSound comes from a file that may be damaged, and is to be trusted only
+// then: a damaged page can make the reader go wrong in any way (the caller
+// reads in a child process of its own, say, and stops on damage_signal).
+class FileCheck {
+  public:
+    // Tests the mark and, when the file is not marked, takes its stamp and
+    // starts the verifier. With damage_signal nonzero the verifier sends it
+    // to this process as soon as it finds the file damaged (as finish()
+    // would judge it), so that a reader that a damaged page keeps going
+    // round in circles can be stopped.
+    FileCheck(const std::string &path, const std::string &mark_path, int damage_signal = 0);
+    // Stops a verifier still running.
+    ~FileCheck();
+    FileCheck(const FileCheck &) = delete;
+    FileCheck &operator=(const FileCheck &) = delete;
+
+    // Waits for the verifier and judges as check_database_file does; the
+    // same answer on later calls.
+    RecordFileState finish();
+
+  private:
+    struct Started;
+    std::string path_;
+    std::string mark_path_;
+    RecordFileState early_ = RecordFileState::kSound;
+    std::unique_ptr<Started> started_;  // null once finished, or when no verifier runs
+};
 
 #endif  // CRAWLPEEK_TOOL_RECORD_CHECK_H_

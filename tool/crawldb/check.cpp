@@ -129,6 +129,11 @@ class RecordIndex {
     static constexpr uint8_t kHasUrl = 1;     // the value decodes and holds a URL
     static constexpr uint8_t kMappedBack = 2; // vid.db gives that URL this id
 
+    void reserve(size_t records) {
+        ids_.reserve(records);
+        flags_.reserve(records);
+        hashes_.reserve(records);
+    }
     void add(uint32_t id, uint8_t flags, uint32_t hash) {
         ids_.push_back(id);
         flags_.push_back(flags);
@@ -219,7 +224,9 @@ void Checker::check_metadata() {
         findings_.add(kMetadataVersion, [&] { return json{{"version", version}}; });
         return;
     }
-    next_id_ = static_cast<int32_t>(decode_fixed32(bytes + 8));
+    // A crawler stores next_id when it stops; while it writes, the stored
+    // one lags the ids it hands out.
+    if (!db_.being_written()) next_id_ = static_cast<int32_t>(decode_fixed32(bytes + 8));
 }
 
 bool Checker::walk_failed(const RecordWalk &walk, const std::string &name) {
@@ -230,6 +237,7 @@ bool Checker::walk_failed(const RecordWalk &walk, const std::string &name) {
 
 bool Checker::index_records() {
     Progress progress("check: url-visited.db, 1 of 3", db_.last_id());
+    index_.reserve(db_.record_count_hint());
     RecordWalk walk(vdb_url);
     std::string_view key;
     std::string_view value;

@@ -75,20 +75,12 @@ bool read_date(const std::string &text, const char *option, std::optional<int64_
     return false;
 }
 
-// Opens the database for a command that refuses a damaged one; the exit
-// status when it cannot go on, else none.
+// Opens the database for a command that refuses a damaged one, verifying
+// the files alongside the reading; the exit status when it cannot go on,
+// else none.
 std::optional<int> open_or_refuse(CrawlDb *db, const std::string &home, unsigned files) {
-    switch (db->open(home, files)) {
-        case CrawlDb::Opened::kOpen:
-            return std::nullopt;
-        case CrawlDb::Opened::kDamaged:
-            for (const std::string &file : db->damaged()) {
-                crawldb_error("%s does not pass verification: it is damaged (see crawldb check)",
-                              file.c_str());
-            }
-            return kTrouble;
-        case CrawlDb::Opened::kTrouble:
-            break;
+    if (db->open(home, files, CrawlDb::Verify::kAlongside) == CrawlDb::Opened::kOpen) {
+        return std::nullopt;
     }
     return kTrouble;
 }
@@ -170,6 +162,8 @@ int main(int argc, char **argv) {
         if (hosts->results().empty() || hosts->results().front().empty()) stats.host_rows = 20;
     }
     stats.by_domain = by == "domain";
+    // Grouping asks for the table it groups.
+    if (stats.by_domain) stats.hosts = true;
     stats.json = common.json;
     checking.json = common.json;
     exporting.links = !no_links;
@@ -192,14 +186,17 @@ int main(int argc, char **argv) {
         CrawlDb db;
         if (stats_command->parsed()) {
             if (auto refused = open_or_refuse(&db, common.home, kRecordFileBit)) return *refused;
-            return run_stats(db, stats);
+            return run_stats(&db, stats);
         }
         if (export_command->parsed()) {
             const unsigned files = exporting.prefix ? kRecordFileBit | kIdFileBit : kRecordFileBit;
             if (auto refused = open_or_refuse(&db, common.home, files)) return *refused;
-            return run_export(db, exporting);
+            return run_export(&db, exporting);
         }
-        const CrawlDb::Opened opened = db.open(common.home, kRecordFileBit | kIdFileBit);
+        // A damaged file is one of check's findings, not a reason to stop:
+        // the files are verified before they are read.
+        const CrawlDb::Opened opened =
+            db.open(common.home, kRecordFileBit | kIdFileBit, CrawlDb::Verify::kFirst);
         if (opened == CrawlDb::Opened::kTrouble) return kTrouble;
         return run_check(db, opened, checking);
     };

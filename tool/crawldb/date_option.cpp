@@ -1,5 +1,6 @@
 #include "tool/crawldb/date_option.h"
 
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 
@@ -41,6 +42,11 @@ std::optional<int64_t> iso_time(const std::string &text) {
 
 std::optional<int64_t> parse_date_option(const std::string &text) {
     if (std::optional<int64_t> iso = iso_time(text)) return iso;
+    // Seconds since 1970, as export writes them.
+    int64_t seconds = 0;
+    const char *end = text.data() + text.size();
+    const auto number = std::from_chars(text.data(), end, seconds);
+    if (!text.empty() && number.ec == std::errc() && number.ptr == end) return seconds;
     const time_t parsed = ZEZ_ParseTimeString(text.c_str(), 1);
     if (parsed == 0) return std::nullopt;
     return static_cast<int64_t>(parsed);

@@ -341,7 +341,7 @@ bool export_all(const CrawlDb &db, Exporter *exporter) {
 
 }  // namespace
 
-int run_export(const CrawlDb &db, const ExportOptions &options) {
+int run_export(CrawlDb *db, const ExportOptions &options) {
     std::unique_ptr<Regex> regex;
     if (options.match) {
         regex = std::make_unique<Regex>(*options.match);
@@ -355,7 +355,7 @@ int run_export(const CrawlDb &db, const ExportOptions &options) {
     {
         Exporter exporter(options, std::move(regex));
         read = options.prefix ? export_by_prefix(*options.prefix, &exporter)
-                              : export_all(db, &exporter);
+                              : export_all(*db, &exporter);
         written = exporter.written();
         if (exporter.undecodable() != 0) {
             crawldb_error("%llu records cannot be decoded, skipped",
@@ -363,6 +363,6 @@ int run_export(const CrawlDb &db, const ExportOptions &options) {
         }
     }
     std::fflush(stdout);
-    if (!read) return 2;
+    if (!read || db->confirm() != CrawlDb::Opened::kOpen) return 2;
     return written != 0 ? 0 : 1;
 }

@@ -27,7 +27,8 @@ struct ExportOptions {
 
 // Writes the records of the open database that pass the filters on standard
 // output. The exit status: 0 when one or more were written, 1 when none
-// passed, 2 on a bad regex or a read error (reported).
-int run_export(const CrawlDb &db, const ExportOptions &options);
+// passed, 2 on a bad regex, a read error, or files that db does not confirm
+// as sound once they have been read (reported).
+int run_export(CrawlDb *db, const ExportOptions &options);
 
 #endif  // CRAWLPEEK_TOOL_CRAWLDB_EXPORT_RECORDS_H_

@@ -172,8 +172,9 @@ void print_json(const Counts &c, const StatsOptions &options) {
 }
 
 // Prints a titled table of name/count rows, names left-aligned.
-void print_table(const char *title, const std::vector<std::pair<std::string, int64_t>> &rows) {
-    std::printf("\n%s\n", title);
+void print_table(const char *title, const std::vector<std::pair<std::string, int64_t>> &rows,
+                 bool first = false) {
+    std::printf(first ? "%s\n" : "\n%s\n", title);
     size_t width = 0;
     for (const auto &row : rows) width = std::max(width, row.first.size());
     for (const auto &[name, count] : rows) {
@@ -207,7 +208,8 @@ void print_text(const Counts &c, const StatsOptions &options) {
                             {"start points", c.start_points},
                             {"with digest", c.with_digest},
                             {"never fetched", c.never_fetched},
-                            {"processed this crawl", c.processed_this_crawl}});
+                            {"processed this crawl", c.processed_this_crawl}},
+                true);
     if (g_timestamp != 0) {
         std::printf("  crawl in progress since %s\n", started);
     } else {
@@ -243,9 +245,10 @@ void print_text(const Counts &c, const StatsOptions &options) {
 
 }  // namespace
 
-int run_stats(const CrawlDb &db, const StatsOptions &options) {
+int run_stats(CrawlDb *db, const StatsOptions &options) {
     Counts counts;
-    Progress progress("stats", db.last_id());
+    counts.visit_times.reserve(db->record_count_hint());
+    Progress progress("stats", db->last_id());
     RecordWalk walk(vdb_url);
     std::string_view key;
     std::string_view value;
@@ -263,6 +266,7 @@ int run_stats(const CrawlDb &db, const StatsOptions &options) {
         crawldb_error("reading %s stopped: %s", vdb_url->name.c_str(), db_strerror(walk.error()));
         return 2;
     }
+    if (db->confirm() != CrawlDb::Opened::kOpen) return 2;
     if (options.json) {
         print_json(counts, options);
     } else {

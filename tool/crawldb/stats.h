@@ -14,9 +14,10 @@ struct StatsOptions {
     bool by_domain = false;   // group hosts by registrable domain
 };
 
-// Walks the open database and prints the counts on standard output: aligned
-// tables, or with json one JSON object. The exit status: 0, or 2 when the
-// walk stopped on a read error (reported).
-int run_stats(const CrawlDb &db, const StatsOptions &options);
+// Walks the open database and, once db confirms that its files are sound,
+// prints the counts on standard output: aligned tables, or with json one
+// JSON object. The exit status: 0, or 2 when the walk stopped on a read
+// error or the files are not sound (reported).
+int run_stats(CrawlDb *db, const StatsOptions &options);
 
 #endif  // CRAWLPEEK_TOOL_CRAWLDB_STATS_H_

@@ -17,13 +17,19 @@ void append_bad_byte(std::string *out, unsigned char byte, BadBytes bad) {
     }
 }
 
-// Walks text in valid UTF-8 sequences and bytes that are not, handing each
-// ASCII byte to ascii(byte) and each bad byte to bad_byte(byte); longer
-// valid sequences are copied as they are.
-template <typename Ascii, typename Bad>
-void transcribe(std::string *out, std::string_view text, Ascii ascii, Bad bad_byte) {
+// Walks text in valid UTF-8 sequences and bytes that are not: runs of bytes
+// for which plain(byte) holds are copied as they are, other ASCII bytes go
+// to ascii(byte), longer valid sequences are copied, and each bad byte goes
+// to bad_byte(byte).
+template <typename Plain, typename Ascii, typename Bad>
+void transcribe(std::string *out, std::string_view text, Plain plain, Ascii ascii, Bad bad_byte) {
     size_t i = 0;
     while (i < text.size()) {
+        size_t run = i;
+        while (run < text.size() && plain(static_cast<unsigned char>(text[run]))) ++run;
+        out->append(text.data() + i, run - i);
+        i = run;
+        if (i == text.size()) break;
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte < 0x80) {
             ascii(byte);
@@ -78,6 +84,7 @@ void append_json_string(std::string *out, std::string_view text, BadBytes bad) {
     out->push_back('"');
     transcribe(
         out, text,
+        [](unsigned char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; },
         [out](unsigned char c) {
             if (c == '"' || c == '\\') {
                 out->push_back('\\');
@@ -102,7 +109,7 @@ void append_json_number(std::string *out, int64_t value) {
 
 void append_tsv_field(std::string *out, std::string_view text, BadBytes bad) {
     transcribe(
-        out, text,
+        out, text, [](unsigned char c) { return c > 0x20 && c < 0x7F; },
         [out, bad](unsigned char c) {
             const bool breaks_field = c < 0x20 || c == 0x7F || (c == ' ' && bad == BadBytes::kPercent);
             if (breaks_field) {
