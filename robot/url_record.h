@@ -16,7 +16,10 @@
 
 #include <db.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 struct url_obj {
     int32_t num_a;
@@ -33,6 +36,21 @@ struct url_obj {
 // A new heap DBT holding obj's stored form (destroy_DBT releases it), or null
 // when obj or its url is null. Memory exhaustion ends the process with -1.
 DBT *url_obj2DBT(const url_obj *obj);
+
+// A stored value read as it lies; the views point into the value.
+struct url_record_fields {
+    int32_t num_a = 0;
+    int32_t num_b = 0;
+    int32_t num_c = 0;
+    std::string_view url;
+    std::optional<std::string_view> text_a;  // none when the value holds none
+    std::optional<std::string_view> text_b;
+};
+
+// Reads the stored value of size bytes at data into *out: the fields
+// DBT2url_obj gives its object. False when the value is shorter than 13
+// bytes or its url has no zero byte. Nothing outside the value is read.
+bool url_record_parse(const void *data, size_t size, url_record_fields *out);
 
 // A new object from the stored key and value, made by the host's
 // create_url_obj and owning a copy of the key; null when an argument or its

@@ -17,6 +17,7 @@
 #include "robot/record_walk.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_record.h"
+#include "tool/crawldb/id_index.h"
 #include "tool/crawldb/progress.h"
 
 namespace {
@@ -130,32 +131,25 @@ class RecordIndex {
     static constexpr uint8_t kMappedBack = 2; // vid.db gives that URL this id
 
     void reserve(size_t records) {
-        ids_.reserve(records);
         flags_.reserve(records);
         hashes_.reserve(records);
     }
     void add(uint32_t id, uint8_t flags, uint32_t hash) {
-        ids_.push_back(id);
+        ids_.add(id);
         flags_.push_back(flags);
         hashes_.push_back(hash);
     }
-    // Where id is, or -1 when it has no record.
-    int64_t find(uint32_t id) const {
-        // Ids are mostly handed out without gaps: record n is then at n - 1.
-        if (id >= 1 && id <= ids_.size() && ids_[id - 1] == id) return id - 1;
-        const auto it = std::lower_bound(ids_.begin(), ids_.end(), id);
-        return it != ids_.end() && *it == id ? it - ids_.begin() : -1;
-    }
+    // Where id is, or IdIndex::kNone when it has no record.
+    size_t find(uint32_t id) const { return ids_.find(id); }
     bool has_url(uint32_t id) const {
-        const int64_t at = find(id);
-        return at >= 0 && (flags_[at] & kHasUrl) != 0;
+        const size_t at = find(id);
+        return at != IdIndex::kNone && (flags_[at] & kHasUrl) != 0;
     }
-    uint8_t &flags(int64_t at) { return flags_[at]; }
-    uint32_t hash(int64_t at) const { return hashes_[at]; }
-    size_t size() const { return ids_.size(); }
+    uint8_t &flags(size_t at) { return flags_[at]; }
+    uint32_t hash(size_t at) const { return hashes_[at]; }
 
   private:
-    std::vector<uint32_t> ids_;  // ascending
+    IdIndex ids_;
     std::vector<uint8_t> flags_;
     std::vector<uint32_t> hashes_;
 };
@@ -291,8 +285,8 @@ bool Checker::check_ids() {
             findings_.add(kIdNotBelowNextId,
                           [&] { return json{{"url", text_of(url)}, {"id", id}, {"next_id", next_id_}}; });
         }
-        const int64_t at = index_.find(id);
-        if (at < 0) {
+        const size_t at = index_.find(id);
+        if (at == IdIndex::kNone) {
             findings_.add(kVidIdWithoutRecord, [&] { return json{{"url", text_of(url)}, {"id", id}}; });
             continue;
         }
@@ -341,8 +335,8 @@ bool Checker::check_references() {
         progress.step();
         if (key.size() != 4) continue;
         const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(key.data()));
-        const int64_t at = index_.find(id);
-        if (at < 0 || (index_.flags(at) & RecordIndex::kHasUrl) == 0) continue;
+        const size_t at = index_.find(id);
+        if (at == IdIndex::kNone || (index_.flags(at) & RecordIndex::kHasUrl) == 0) continue;
         // The value was decoded before; a live crawler may have changed it since.
         if (!visited_url_parse(value.data(), value.size(), &f) || f.url.empty()) continue;
         if ((index_.flags(at) & RecordIndex::kMappedBack) == 0) explain_unmapped(id, f.url);
