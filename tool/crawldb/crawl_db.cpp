@@ -1,15 +1,10 @@
 #include "tool/crawldb/crawl_db.h"
 
+#include <db.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <csignal>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
 
 #include "robot/id_indirect.h"
 #include "robot/robot_db_env.h"
@@ -17,83 +12,22 @@
 #include "robot/vurl_meta.h"
 #include "tool/hook_settings.h"
 
-namespace {
-
-// Whether path names a readable file of the kind wanted; when not, one line
-// on standard error says why.
-bool is_readable(const std::string &path, bool directory) {
-    struct stat st;
-    int error = 0;
-    if (stat(path.c_str(), &st) != 0) {
-        error = errno;
-    } else if (directory != S_ISDIR(st.st_mode)) {
-        error = directory ? ENOTDIR : EISDIR;
-    } else if (access(path.c_str(), directory ? R_OK | X_OK : R_OK) != 0) {
-        error = errno;
+DB_ENV *crawldb_open_env(const std::string &home) {
+    DB_ENV *env = robot_db_open_env_read_only(home.c_str());
+    if (env == nullptr) {
+        crawldb_error("%s: no database environment: %s", home.c_str(), db_strerror(errno));
+        return nullptr;
     }
-    if (error == 0) return true;
-    crawldb_error("%s: %s", path.c_str(), std::strerror(error));
-    return false;
-}
-
-// The signal a verifier running alongside the reader sends when it finds
-// damage, and the line the reader then ends with.
-constexpr int kDamageSignal = SIGUSR1;
-char damage_line[PATH_MAX + 128];
-size_t damage_line_length = 0;
-
-void stop_on_damage(int) {
-    ssize_t written = write(STDERR_FILENO, damage_line, damage_line_length);
-    (void)written;
-    _exit(2);
-}
-
-// Makes kDamageSignal end this process with a line naming files.
-void arm_damage_stop(const std::string &files) {
-    const int length = std::snprintf(damage_line, sizeof damage_line,
-                                     "crawldb: %s does not pass verification: it is damaged "
-                                     "(see crawldb check)\n",
-                                     files.c_str());
-    damage_line_length = std::min(static_cast<size_t>(std::max(length, 0)), sizeof damage_line - 1);
-    struct sigaction action = {};
-    action.sa_handler = stop_on_damage;
-    sigemptyset(&action.sa_mask);
-    sigaction(kDamageSignal, &action, nullptr);
-}
-
-}  // namespace
-
-void crawldb_error(const char *format, ...) {
-    std::fputs("crawldb: ", stderr);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputc('\n', stderr);
+    env->set_errcall(env, [](const DB_ENV *, const char *, const char *message) {
+        crawldb_error("%s", message);
+    });
+    return env;
 }
 
 CrawlDb::~CrawlDb() {
-    checks_.clear();
     if (!opened_) return;
     visited_url_shutdown(0);
     robot_db_shutdown();
-}
-
-bool CrawlDb::note_check(const std::string &path, RecordFileState state) {
-    switch (state) {
-        case RecordFileState::kSound:
-            break;
-        case RecordFileState::kBeingWritten:
-            being_written_ = true;
-            break;
-        case RecordFileState::kDamaged:
-            damaged_.push_back(path);
-            break;
-        case RecordFileState::kUnchecked:
-            crawldb_error("%s could not be verified", path.c_str());
-            return false;
-    }
-    return true;
 }
 
 void CrawlDb::note_writer() {
@@ -103,8 +37,9 @@ void CrawlDb::note_writer() {
                   "be read as they were, or not at all");
 }
 
-CrawlDb::Opened CrawlDb::open(const std::string &home, unsigned files_to_verify, Verify verify) {
-    if (!is_readable(home, true)) return Opened::kTrouble;
+CrawlDb::Opened CrawlDb::open(const std::string &home, unsigned files_to_verify,
+                              Verification::When when) {
+    if (!crawldb_readable(home, true)) return Opened::kTrouble;
     tool_set_state_path(home.c_str());
     const std::string records = visited_url_record_path();
     if (records.empty()) {
@@ -112,35 +47,21 @@ CrawlDb::Opened CrawlDb::open(const std::string &home, unsigned files_to_verify,
         return Opened::kTrouble;
     }
     const std::string ids = records.substr(0, records.rfind('/') + 1) + "vid.db";
-    if (!is_readable(records, false) || !is_readable(ids, false)) return Opened::kTrouble;
-
-    std::string verified;
-    for (const auto &[bit, path] : {std::pair{kRecordFileBit, records}, std::pair{kIdFileBit, ids}}) {
-        if ((files_to_verify & bit) == 0) continue;
-        if (verify == Verify::kFirst) {
-            if (!note_check(path, check_database_file(path, records, verify_record_file_quietly)))
-                return Opened::kTrouble;
-            continue;
-        }
-        verified += (verified.empty() ? "" : " or ") + path;
-        // Armed before the verifier starts, which may signal at once.
-        arm_damage_stop(verified);
-        checks_.emplace_back(path, std::make_unique<FileCheck>(path, records, kDamageSignal));
+    if (!crawldb_readable(records, false) || !crawldb_readable(ids, false)) {
+        return Opened::kTrouble;
     }
-    if (!damaged_.empty()) return Opened::kDamaged;
-    if (visited_url_is_being_written() != 0) being_written_ = true;
+    for (const auto &[bit, path] : {std::pair{kRecordFileBit, records}, std::pair{kIdFileBit, ids}}) {
+        if ((files_to_verify & bit) != 0 && !verification_.add(path, records, when)) {
+            return Opened::kTrouble;
+        }
+    }
+    if (!verification_.damaged().empty()) return Opened::kDamaged;
+    being_written_ = verification_.being_written() || visited_url_is_being_written() != 0;
     note_writer();
 
     opened_ = true;
-    DB_ENV *env = robot_db_open_env_read_only(get_robot_db_path());
-    if (env == nullptr) {
-        crawldb_error("%s: no database environment: %s", home.c_str(), db_strerror(errno));
-        return Opened::kTrouble;
-    }
-    // Berkeley DB's own complaints are crawldb's lines too.
-    env->set_errcall(env, [](const DB_ENV *, const char *, const char *message) {
-        crawldb_error("%s", message);
-    });
+    DB_ENV *env = crawldb_open_env(get_robot_db_path());
+    if (env == nullptr) return Opened::kTrouble;
     sys_set_db_env(env);
     if (visited_url_open_read_only() == 0) {
         // Damage is the likeliest reason; the verifier says whether it is.
@@ -153,16 +74,18 @@ CrawlDb::Opened CrawlDb::open(const std::string &home, unsigned files_to_verify,
 }
 
 CrawlDb::Opened CrawlDb::confirm() {
-    bool verified = true;
-    for (auto &[path, check] : checks_) verified = note_check(path, check->finish()) && verified;
-    checks_.clear();
+    const Verification::Outcome outcome = verification_.finish(true);
+    being_written_ = being_written_ || verification_.being_written();
     note_writer();
-    if (!verified) return Opened::kTrouble;
-    for (const std::string &file : damaged_) {
-        crawldb_error("%s does not pass verification: it is damaged (see crawldb check)",
-                      file.c_str());
+    switch (outcome) {
+        case Verification::Outcome::kSound:
+            return Opened::kOpen;
+        case Verification::Outcome::kDamaged:
+            return Opened::kDamaged;
+        case Verification::Outcome::kUnchecked:
+            break;
     }
-    return damaged_.empty() ? Opened::kOpen : Opened::kDamaged;
+    return Opened::kTrouble;
 }
 
 uint32_t CrawlDb::last_id() const {

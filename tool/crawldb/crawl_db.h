@@ -3,17 +3,19 @@
 // Nothing in the directory changes: the files are opened read-only, no file
 // or directory is made, and Berkeley DB's environment is the crawler's own
 // when one is there (a live crawl is read through its cache), else a
-// private one in memory. The files a command walks are verified first,
-// unless a crawler is writing them.
+// private one in memory.
 #ifndef CRAWLPEEK_TOOL_CRAWLDB_CRAWL_DB_H_
 #define CRAWLPEEK_TOOL_CRAWLDB_CRAWL_DB_H_
 
-#include <memory>
+#include <db.h>
+
+#include <cstddef>
+#include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "tool/record_check.h"
+#include "tool/crawldb/errors.h"
+#include "tool/crawldb/verification.h"
 
 // The database's files, as bits of a set.
 inline constexpr unsigned kRecordFileBit = 1;  // url-visited.db
@@ -23,12 +25,8 @@ class CrawlDb {
   public:
     enum class Opened {
         kOpen,     // vdb_url and vdb_id are open read-only, g_vurl_meta loaded
-        kDamaged,  // a verified file is damaged (see damaged()); nothing is open
+        kDamaged,  // a file verified first is damaged (see damaged()); nothing is open
         kTrouble,  // reported on standard error; nothing is open
-    };
-    enum class Verify {
-        kFirst,      // verify before anything is read
-        kAlongside,  // verify on another processor while the caller reads
     };
 
     CrawlDb() = default;
@@ -38,24 +36,19 @@ class CrawlDb {
     ~CrawlDb();
 
     // Opens the database of the robot state directory home, verifying the
-    // files in files_to_verify as verify says. A crawler writing the
-    // database is noted on standard error, and the files are then read as
-    // they stand.
-    //
-    // Verified alongside, the files may be damaged while they are read:
-    // call confirm() before trusting what was read. A verifier that finds
-    // damage first ends this process at once with status 2 and a line on
-    // standard error, so that a reader going round a damaged page stops.
-    // This process must be one that may end so (a reader's child).
-    Opened open(const std::string &home, unsigned files_to_verify, Verify verify);
+    // files in files_to_verify as when says (see Verification::add). A
+    // crawler writing the database is noted on standard error, and the
+    // files are then read as they stand. Only one database is open at a
+    // time in a process.
+    Opened open(const std::string &home, unsigned files_to_verify, Verification::When when);
 
-    // Waits for the verifiers open started alongside: kOpen when the files
-    // are sound or being written, kDamaged when one is damaged (reported on
-    // standard error), kTrouble when one could not be verified (reported).
+    // Waits for the files verified alongside: kOpen when they are sound or
+    // being written; kDamaged when one is damaged, kTrouble when one could
+    // not be verified (both reported).
     Opened confirm();
 
     // The damaged files' names, when open gave kDamaged.
-    const std::vector<std::string> &damaged() const { return damaged_; }
+    const std::vector<std::string> &damaged() const { return verification_.damaged(); }
     // Whether a crawler was writing the database while it was checked. The
     // stored metadata then lags what the crawler holds in memory.
     bool being_written() const { return being_written_; }
@@ -67,20 +60,17 @@ class CrawlDb {
     size_t record_count_hint() const;
 
   private:
-    // Folds a finished check of path into the state; false when it could
-    // not be verified (reported).
-    bool note_check(const std::string &path, RecordFileState state);
     void note_writer();
 
-    std::vector<std::pair<std::string, std::unique_ptr<FileCheck>>> checks_;
-    std::vector<std::string> damaged_;
+    Verification verification_;
     bool being_written_ = false;
     bool writer_noted_ = false;
     bool opened_ = false;
 };
 
-// Prints "crawldb: " and the text formed as printf would, and a newline, on
-// standard error.
-void crawldb_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// A read-only environment for the database home home, with Berkeley DB's
+// complaints written as crawldb's lines; null (reported) when none opens.
+// The caller closes it.
+DB_ENV *crawldb_open_env(const std::string &home);
 
 #endif  // CRAWLPEEK_TOOL_CRAWLDB_CRAWL_DB_H_

@@ -79,7 +79,7 @@ bool read_date(const std::string &text, const char *option, std::optional<int64_
 // the files alongside the reading; the exit status when it cannot go on,
 // else none.
 std::optional<int> open_or_refuse(CrawlDb *db, const std::string &home, unsigned files) {
-    if (db->open(home, files, CrawlDb::Verify::kAlongside) == CrawlDb::Opened::kOpen) {
+    if (db->open(home, files, Verification::When::kAlongside) == CrawlDb::Opened::kOpen) {
         return std::nullopt;
     }
     return kTrouble;
@@ -196,7 +196,7 @@ int main(int argc, char **argv) {
         // A damaged file is one of check's findings, not a reason to stop:
         // the files are verified before they are read.
         const CrawlDb::Opened opened =
-            db.open(common.home, kRecordFileBit | kIdFileBit, CrawlDb::Verify::kFirst);
+            db.open(common.home, kRecordFileBit | kIdFileBit, Verification::When::kFirst);
         if (opened == CrawlDb::Opened::kTrouble) return kTrouble;
         return run_check(db, opened, checking);
     };
