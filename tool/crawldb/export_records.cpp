@@ -24,8 +24,6 @@
 
 namespace {
 
-constexpr size_t kFlushSize = 1 << 16;
-
 // A compiled regex, freed when it goes.
 class Regex {
   public:
@@ -70,7 +68,6 @@ class Exporter {
         if (options.links) resolver_.emplace(options.prefix ? 0 : kDefaultUrlTableBudget);
         if (options.tsv) write_header();
     }
-    ~Exporter() { flush(); }
 
     // Writes the record when it passes the filters; false once the limit is
     // reached.
@@ -83,13 +80,12 @@ class Exporter {
     void write_header();
     void write_json(uint32_t id, const visited_url_fields &f);
     void write_tsv(uint32_t id, const visited_url_fields &f);
-    void append_time(uint32_t t, bool tsv);
-    void flush();
+    void append_time(std::string *out, uint32_t t, bool tsv);
 
     const ExportOptions &options_;
     std::unique_ptr<Regex> regex_;
     std::optional<RecordResolver> resolver_;
-    std::string out_;
+    Output output_;
     std::string url_;  // the URL as a C string, for the regex
     uint64_t written_ = 0;
     uint64_t undecodable_ = 0;
@@ -127,13 +123,12 @@ bool Exporter::offer(uint32_t id, std::string_view value) {
         write_json(id, fields);
     }
     ++written_;
-    if (out_.size() >= kFlushSize) flush();
     return !options_.limit || written_ < *options_.limit;
 }
 
-void Exporter::append_time(uint32_t t, bool tsv) {
+void Exporter::append_time(std::string *out, uint32_t t, bool tsv) {
     if (!options_.iso_times) {
-        append_json_number(&out_, t);
+        append_json_number(out, t);
         return;
     }
     char text[32] = "";
@@ -144,69 +139,54 @@ void Exporter::append_time(uint32_t t, bool tsv) {
         std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     }
     if (tsv) {
-        out_.append(text);
+        out->append(text);
     } else {
-        append_json_string(&out_, text, BadBytes::kReplacement);
+        append_json_string(out, text, BadBytes::kReplacement);
     }
 }
 
 void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
-    auto field = [this](const char *name) {
-        out_.append(out_.back() == '{' ? "\"" : ",\"").append(name).append("\":");
-    };
-    out_.push_back('{');
-    field("id");
-    append_json_number(&out_, id);
-    field("url");
-    append_json_string(&out_, f.url, BadBytes::kPercent);
-    field("referer_id");
-    if (f.has_referer) {
-        append_json_number(&out_, f.referer_id);
-    } else {
-        out_.append("null");
-    }
-    if (resolver_) {
-        field("referer");
-        if (resolver_->referer()) {
-            append_json_string(&out_, *resolver_->referer(), BadBytes::kPercent);
+    {
+        JsonObject object(output_.buffer());
+        object.number("id", id).url("url", f.url);
+        if (f.has_referer) {
+            object.number("referer_id", f.referer_id);
         } else {
-            out_.append("null");
+            object.null("referer_id");
+        }
+        if (resolver_) {
+            if (resolver_->referer()) {
+                object.url("referer", *resolver_->referer());
+            } else {
+                object.null("referer");
+            }
+        }
+        object.number("progress_status", f.progress_status)
+            .number("server_status", f.server_status)
+            .number("depth_countdown", f.depth_countdown)
+            .text("md5", f.md5, BadBytes::kReplacement);
+        if (f.database.empty()) {
+            object.null("database");
+        } else {
+            object.text("database", f.database, BadBytes::kReplacement);
+        }
+        const std::pair<const char *, uint32_t> times[] = {{"last_processed", f.last_processed},
+                                                           {"last_visited", f.last_visited},
+                                                           {"last_modified", f.last_modified},
+                                                           {"rd_expires", f.rd_expires}};
+        for (const auto &[name, t] : times) append_time(object.key(name), t, false);
+        object.number("link_count", static_cast<int64_t>(f.link_id_count));
+        if (resolver_) {
+            std::string *links = object.key("links");
+            links->push_back('[');
+            for (std::string_view link : resolver_->links()) {
+                if (links->back() != '[') links->push_back(',');
+                append_json_string(links, link, BadBytes::kPercent);
+            }
+            links->push_back(']');
         }
     }
-    field("progress_status");
-    append_json_number(&out_, f.progress_status);
-    field("server_status");
-    append_json_number(&out_, f.server_status);
-    field("depth_countdown");
-    append_json_number(&out_, f.depth_countdown);
-    field("md5");
-    append_json_string(&out_, f.md5, BadBytes::kReplacement);
-    field("database");
-    if (f.database.empty()) {
-        out_.append("null");
-    } else {
-        append_json_string(&out_, f.database, BadBytes::kReplacement);
-    }
-    const std::pair<const char *, uint32_t> times[] = {{"last_processed", f.last_processed},
-                                                       {"last_visited", f.last_visited},
-                                                       {"last_modified", f.last_modified},
-                                                       {"rd_expires", f.rd_expires}};
-    for (const auto &[name, t] : times) {
-        field(name);
-        append_time(t, false);
-    }
-    field("link_count");
-    append_json_number(&out_, static_cast<int64_t>(f.link_id_count));
-    if (resolver_) {
-        field("links");
-        out_.push_back('[');
-        for (std::string_view link : resolver_->links()) {
-            if (out_.back() != '[') out_.push_back(',');
-            append_json_string(&out_, link, BadBytes::kPercent);
-        }
-        out_.push_back(']');
-    }
-    out_.append("}\n");
+    output_.end_line();
 }
 
 void Exporter::write_header() {
@@ -221,49 +201,46 @@ void Exporter::write_header() {
     } else {
         header.pop_back();
     }
-    out_.append(header).push_back('\n');
+    output_.buffer()->append(header);
+    output_.end_line();
 }
 
 void Exporter::write_tsv(uint32_t id, const visited_url_fields &f) {
-    auto tab = [this] { out_.push_back('\t'); };
-    append_json_number(&out_, id);
+    std::string *out = output_.buffer();
+    auto tab = [out] { out->push_back('\t'); };
+    append_json_number(out, id);
     tab();
-    append_tsv_field(&out_, f.url, BadBytes::kPercent);
+    append_tsv_field(out, f.url, BadBytes::kPercent);
     tab();
-    if (f.has_referer) append_json_number(&out_, f.referer_id);
+    if (f.has_referer) append_json_number(out, f.referer_id);
     if (resolver_) {
         tab();
-        if (resolver_->referer()) append_tsv_field(&out_, *resolver_->referer(), BadBytes::kPercent);
+        if (resolver_->referer()) append_tsv_field(out, *resolver_->referer(), BadBytes::kPercent);
     }
     for (int32_t number : {f.progress_status, f.server_status, f.depth_countdown}) {
         tab();
-        append_json_number(&out_, number);
+        append_json_number(out, number);
     }
     tab();
-    append_tsv_field(&out_, f.md5, BadBytes::kReplacement);
+    append_tsv_field(out, f.md5, BadBytes::kReplacement);
     tab();
-    append_tsv_field(&out_, f.database, BadBytes::kReplacement);
+    append_tsv_field(out, f.database, BadBytes::kReplacement);
     for (uint32_t t : {f.last_processed, f.last_visited, f.last_modified, f.rd_expires}) {
         tab();
-        append_time(t, true);
+        append_time(out, t, true);
     }
     tab();
-    append_json_number(&out_, static_cast<int64_t>(f.link_id_count));
+    append_json_number(out, static_cast<int64_t>(f.link_id_count));
     if (resolver_) {
         tab();
         bool first = true;
         for (std::string_view link : resolver_->links()) {
-            if (!first) out_.push_back(' ');
+            if (!first) out->push_back(' ');
             first = false;
-            append_tsv_field(&out_, link, BadBytes::kPercent);
+            append_tsv_field(out, link, BadBytes::kPercent);
         }
     }
-    out_.push_back('\n');
-}
-
-void Exporter::flush() {
-    std::fwrite(out_.data(), 1, out_.size(), stdout);
-    out_.clear();
+    output_.end_line();
 }
 
 // The ids of the URLs that start with prefix, by a range scan of vid.db, in

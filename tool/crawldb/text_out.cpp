@@ -1,6 +1,7 @@
 #include "tool/crawldb/text_out.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace {
 
@@ -119,4 +120,24 @@ void append_tsv_field(std::string *out, std::string_view text, BadBytes bad) {
             }
         },
         [out, bad](unsigned char c) { append_bad_byte(out, c, bad); });
+}
+
+std::string *JsonObject::key(const char *name) {
+    if (!first_) out_->push_back(',');
+    first_ = false;
+    out_->push_back('"');
+    out_->append(name);
+    out_->append("\":");
+    return out_;
+}
+
+void Output::end_line() {
+    constexpr size_t kFlushSize = 1 << 16;
+    buffer_.push_back('\n');
+    if (buffer_.size() >= kFlushSize) flush();
+}
+
+void Output::flush() {
+    std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
+    buffer_.clear();
 }

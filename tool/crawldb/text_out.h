@@ -33,4 +33,55 @@ void append_json_number(std::string *out, int64_t value);
 // stay apart.
 void append_tsv_field(std::string *out, std::string_view text, BadBytes bad);
 
+// One JSON object written field by field onto the end of a buffer.
+class JsonObject {
+  public:
+    explicit JsonObject(std::string *out) : out_(out) { out_->push_back('{'); }
+    // Ends the object.
+    ~JsonObject() { out_->push_back('}'); }
+    JsonObject(const JsonObject &) = delete;
+    JsonObject &operator=(const JsonObject &) = delete;
+
+    JsonObject &text(const char *name, std::string_view value, BadBytes bad) {
+        append_json_string(key(name), value, bad);
+        return *this;
+    }
+    JsonObject &url(const char *name, std::string_view value) {
+        return text(name, value, BadBytes::kPercent);
+    }
+    JsonObject &number(const char *name, int64_t value) {
+        append_json_number(key(name), value);
+        return *this;
+    }
+    JsonObject &null(const char *name) {
+        key(name)->append("null");
+        return *this;
+    }
+    // The name written; the caller appends the value to the buffer returned.
+    std::string *key(const char *name);
+
+  private:
+    std::string *out_;
+    bool first_ = true;
+};
+
+// Lines for standard output, gathered and written in large pieces.
+class Output {
+  public:
+    Output() = default;
+    // Writes what is left.
+    ~Output() { flush(); }
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
+
+    // The buffer lines are written into.
+    std::string *buffer() { return &buffer_; }
+    // Ends a line; the buffer goes out once it is large.
+    void end_line();
+    void flush();
+
+  private:
+    std::string buffer_;
+};
+
 #endif  // CRAWLPEEK_TOOL_CRAWLDB_TEXT_OUT_H_
