@@ -99,10 +99,10 @@ DB_ENV *robot_db_open_env(const char *home) {
     return env;
 }
 
-DB_ENV *robot_db_open_env_read_only(const char *home) {
+DB_ENV *robot_db_open_env_read_only(const char *home, bool join) {
     int rc = 0;
     // Without DB_CREATE the open only joins a region that is already there.
-    DB_ENV *env = open_env(home, DB_INIT_MPOOL, &rc);
+    DB_ENV *env = join ? open_env(home, DB_INIT_MPOOL, &rc) : nullptr;
     if (env == nullptr) env = open_env(home, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, &rc);
     if (env == nullptr) errno = rc;
     return env;

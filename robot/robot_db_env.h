@@ -55,10 +55,11 @@ int robot_db_init();
 DB_ENV *robot_db_open_env(const char *home);
 
 // An environment for a reader that must leave the database home as it is:
-// the environment a crawler made in home when there is one (a live crawl is
-// then read through its cache), else a private one in this process's memory,
-// which writes no file. Null when neither opens (Berkeley DB's code in errno).
-DB_ENV *robot_db_open_env_read_only(const char *home);
+// with join set, the environment a crawler made in home when there is one (a
+// live crawl is then read through its cache); else a private one in this
+// process's memory, which writes no file. Null when none opens (Berkeley
+// DB's code in errno).
+DB_ENV *robot_db_open_env_read_only(const char *home, bool join = true);
 
 // Closes the environment once every database of the process is closed, and
 // forgets it first: the result of DB_ENV->close, or 0 when none was open.

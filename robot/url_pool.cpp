@@ -19,8 +19,6 @@
 namespace {
 
 constexpr char kSource[] = "robot_db";
-constexpr char kMainFile[] = "/enumerate.db";
-constexpr char kBackupFile[] = "/enumerate_bak.db";
 
 std::atomic<time_t (*)()> pool_clock{nullptr};
 
@@ -132,15 +130,15 @@ bool holds(storage_object *bank, const DBT &key) {
 url_pool *create_url_pool(const char *dir) {
     const std::string home = absolute_dir(dir);
     // A path is never cut: two banks cut to one name would be one file.
-    if (home.empty() || home.size() + sizeof kBackupFile > PATH_MAX) {
+    if (home.empty() || home.size() + 1 + sizeof kUrlPoolBackupFile > PATH_MAX) {
         rlog_write(0, 3, kSource, __LINE__, "URL pool directory %s cannot hold its files\n",
                    dir != nullptr ? dir : ".");
         return nullptr;
     }
     url_pool *pool = new (std::nothrow) url_pool;
     if (pool == nullptr) out_of_memory();
-    pool->main_bank = create_storage_object((home + kMainFile).c_str());
-    pool->backup_bank = create_storage_object((home + kBackupFile).c_str());
+    pool->main_bank = create_storage_object((home + "/" + kUrlPoolMainFile).c_str());
+    pool->backup_bank = create_storage_object((home + "/" + kUrlPoolBackupFile).c_str());
     return pool;
 }
 

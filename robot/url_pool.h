@@ -24,6 +24,12 @@
 #include "robot/storage_object.h"
 #include "robot/url_record.h"
 
+// The banks' file names in the pool's directory.
+inline constexpr char kUrlPoolMainFile[] = "enumerate.db";
+inline constexpr char kUrlPoolBackupFile[] = "enumerate_bak.db";
+// What ends a key's collection prefix.
+inline constexpr char kUrlPoolSeparator = '|';
+
 struct url_pool {
     storage_object *main_bank;    // <dir>/enumerate.db
     storage_object *backup_bank;  // <dir>/enumerate_bak.db

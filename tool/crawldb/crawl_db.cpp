@@ -12,8 +12,8 @@
 #include "robot/vurl_meta.h"
 #include "tool/hook_settings.h"
 
-DB_ENV *crawldb_open_env(const std::string &home) {
-    DB_ENV *env = robot_db_open_env_read_only(home.c_str());
+DB_ENV *crawldb_open_env(const std::string &home, bool join) {
+    DB_ENV *env = robot_db_open_env_read_only(home.c_str(), join);
     if (env == nullptr) {
         crawldb_error("%s: no database environment: %s", home.c_str(), db_strerror(errno));
         return nullptr;

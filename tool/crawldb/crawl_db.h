@@ -68,9 +68,9 @@ class CrawlDb {
     bool opened_ = false;
 };
 
-// A read-only environment for the database home home, with Berkeley DB's
-// complaints written as crawldb's lines; null (reported) when none opens.
-// The caller closes it.
-DB_ENV *crawldb_open_env(const std::string &home);
+// A read-only environment for the database home home (see
+// robot_db_open_env_read_only), with Berkeley DB's complaints written as
+// crawldb's lines; null (reported) when none opens. The caller closes it.
+DB_ENV *crawldb_open_env(const std::string &home, bool join = true);
 
 #endif  // CRAWLPEEK_TOOL_CRAWLDB_CRAWL_DB_H_

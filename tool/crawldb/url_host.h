@@ -10,7 +10,7 @@
 // when url has no host or is no URL.
 std::string url_host(std::string_view url);
 
-// The registrable domain of host by the public suffix list ("a.example.co.uk"
+// The registrable domain of host by the public suffix list ("example.co.uk"
 // for "www.a.example.co.uk"); host itself when it has none, as an IP address
 // or a public suffix has not.
 std::string registrable_domain(const std::string &host);

@@ -1,0 +1,32 @@
+// A whole walk of one file for a crawldb command, with progress shown.
+#ifndef CRAWLPEEK_TOOL_CRAWLDB_FILE_WALK_H_
+#define CRAWLPEEK_TOOL_CRAWLDB_FILE_WALK_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "robot/storage_object.h"
+
+// Closes and releases a storage object.
+struct DestroyStorageObject {
+    void operator()(storage_object *obj) const { destroy_storage_object(obj, 0); }
+};
+using StorageObjectPtr = std::unique_ptr<storage_object, DestroyStorageObject>;
+
+// The Berkeley DB file at path opened read-only in the environment in use;
+// null, reported on standard error, when it cannot be.
+StorageObjectPtr open_file_read_only(const std::string &path);
+
+// Calls visit(key, value) for every record of file in key order, showing
+// progress as what of total records (0: unknown); visit returns false to
+// end the walk early. False when a read error ended it (reported).
+bool walk_file(storage_object *file, const char *what, uint64_t total,
+               const std::function<bool(std::string_view key, std::string_view value)> &visit);
+
+// The record id a url-visited.db key names; 0 when it names none.
+uint32_t record_key_id(std::string_view key);
+
+#endif  // CRAWLPEEK_TOOL_CRAWLDB_FILE_WALK_H_

@@ -1,0 +1,251 @@
+// The marking pass stamps a start point and, depth first, every record its
+// stored links reach, but never goes through a record already stamped: a
+// record processed in this crawl, or one stamped before by the same pass.
+// Since a stamped record's own links were followed when it was stamped, the
+// records stamped in the end are those reachable from an unstamped start
+// point through unstamped records, whatever the order; that set is worked
+// out here with one flag a record. Links mostly point to higher ids (a
+// link's record is made when its page is stored), so a walk in id order
+// reaches most of the set; the records it reaches behind itself are
+// followed with one read each.
+#include "tool/crawldb/plan.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "robot/coding.h"
+#include "robot/dbt.h"
+#include "robot/id_indirect.h"
+#include "robot/vurl_db.h"
+#include "robot/vurl_record.h"
+#include "tool/crawldb/file_walk.h"
+#include "tool/crawldb/id_index.h"
+#include "tool/crawldb/text_out.h"
+#include "tool/crawldb/url_host.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr uint8_t kDecodes = 1;    // the value decodes and holds a URL
+constexpr uint8_t kProcessed = 2;  // processed in this crawl before the pass
+constexpr uint8_t kStamped = 4;    // processed, or stamped by the pass
+constexpr uint8_t kContent = 8;    // a digest, not cleared
+constexpr uint8_t kExpanded = 16;  // stamped by the pass, and its links followed
+
+class Planner {
+  public:
+    Planner(CrawlDb *db, const PlanOptions &options) : db_(*db), options_(options) {}
+    int run();
+
+  private:
+    bool learn();
+    void find_start_points();
+    bool mark();
+    void expand(size_t at, const visited_url_fields &f, size_t walked_to);
+    bool follow_behind();
+    bool hand_on();
+    void print_counts();
+
+    CrawlDb &db_;
+    const PlanOptions &options_;
+    IdIndex index_;
+    std::vector<uint8_t> flags_;
+    std::vector<uint32_t> referers_;  // referer id by position; 0 for none
+    std::vector<size_t> behind_;      // reached behind the walk, still to follow
+    Output output_;
+    uint64_t handed_on_ = 0;
+    std::map<std::string, uint64_t> by_database_;
+    std::unordered_map<std::string, uint64_t> by_host_;
+};
+
+bool Planner::learn() {
+    const size_t hint = db_.record_count_hint();
+    flags_.reserve(hint);
+    referers_.reserve(hint);
+    visited_url_fields f;
+    return walk_file(vdb_url, "plan: url-visited.db, 1 of 3", db_.last_id(),
+                     [&](std::string_view key, std::string_view value) {
+                         const uint32_t id = record_key_id(key);
+                         if (id == 0) return true;
+                         index_.add(id);
+                         uint8_t flags = 0;
+                         uint32_t referer = 0;
+                         if (visited_url_parse(value.data(), value.size(), &f)) {
+                             if (!f.url.empty()) flags |= kDecodes;
+                             if (f.last_processed == g_timestamp) flags |= kProcessed | kStamped;
+                             if (!f.md5.empty()) flags |= kContent;
+                             if (f.has_referer) referer = f.referer_id;
+                         }
+                         flags_.push_back(flags);
+                         referers_.push_back(referer);
+                         return true;
+                     });
+}
+
+// A start point is a record whose decoded form has no referer: none stored,
+// or one whose id has no record with a URL.
+void Planner::find_start_points() {
+    for (size_t at = 0; at < flags_.size(); ++at) {
+        if ((flags_[at] & (kDecodes | kStamped)) != kDecodes) continue;
+        const size_t referer = referers_[at] != 0 ? index_.find(referers_[at]) : IdIndex::kNone;
+        if (referer == IdIndex::kNone || (flags_[referer] & kDecodes) == 0) {
+            flags_[at] |= kStamped;
+        }
+    }
+    referers_ = std::vector<uint32_t>();
+}
+
+// Stamps the unstamped records f links to; those before walked_to are left
+// for follow_behind.
+void Planner::expand(size_t at, const visited_url_fields &f, size_t walked_to) {
+    flags_[at] |= kExpanded;
+    for (size_t i = 0; i < f.link_id_count; ++i) {
+        const size_t target = index_.find(f.link_id(i));
+        if (target == IdIndex::kNone || (flags_[target] & (kDecodes | kStamped)) != kDecodes) {
+            continue;
+        }
+        flags_[target] |= kStamped;
+        if (target <= walked_to) behind_.push_back(target);
+    }
+}
+
+bool Planner::mark() {
+    size_t at = 0;
+    visited_url_fields f;
+    const bool walked = walk_file(
+        vdb_url, "plan: url-visited.db, 2 of 3", db_.last_id(),
+        [&](std::string_view key, std::string_view value) {
+            const uint32_t id = record_key_id(key);
+            if (id == 0) return true;
+            at = index_.find(id);
+            // Only records the pass stamped have their links followed.
+            if (at == IdIndex::kNone ||
+                (flags_[at] & (kProcessed | kStamped | kExpanded)) != kStamped) {
+                return true;
+            }
+            if (visited_url_parse(value.data(), value.size(), &f)) expand(at, f, at);
+            return true;
+        });
+    return walked && follow_behind();
+}
+
+bool Planner::follow_behind() {
+    visited_url_fields f;
+    while (!behind_.empty()) {
+        const size_t at = behind_.back();
+        behind_.pop_back();
+        if ((flags_[at] & kExpanded) != 0) continue;
+        uint8_t key_bytes[4];
+        encode_fixed32(key_bytes, index_.id_at(at));
+        DBT key = borrowed_dbt(key_bytes, sizeof key_bytes);
+        MallocDbt value;
+        const int rc = vdb_url->db->get(vdb_url->db.get(), nullptr, &key, value.get(), 0);
+        if (rc != 0 && rc != DB_NOTFOUND) {
+            crawldb_error("reading %s: %s", vdb_url->name.c_str(), db_strerror(rc));
+            return false;
+        }
+        flags_[at] |= kExpanded;
+        // Nothing is left behind from here on: every target is followed.
+        if (rc == 0 && visited_url_parse(value.data(), value.size(), &f)) {
+            expand(at, f, flags_.size());
+        }
+    }
+    return true;
+}
+
+bool Planner::hand_on() {
+    visited_url_fields f;
+    return walk_file(
+        vdb_url, "plan: url-visited.db, 3 of 3", db_.last_id(),
+        [&](std::string_view key, std::string_view value) {
+            const uint32_t id = record_key_id(key);
+            const size_t at = id != 0 ? index_.find(id) : IdIndex::kNone;
+            if (at == IdIndex::kNone) return true;
+            if ((flags_[at] & (kDecodes | kStamped | kContent)) != (kDecodes | kContent)) {
+                return true;
+            }
+            if (!visited_url_parse(value.data(), value.size(), &f)) return true;
+            ++handed_on_;
+            ++by_database_[std::string(f.database)];
+            ++by_host_[url_host(f.url)];
+            if (options_.summary) return true;
+            if (options_.json) {
+                JsonObject object(output_.buffer());
+                object.url("url", f.url);
+                if (f.database.empty()) {
+                    object.null("database");
+                } else {
+                    object.text("database", f.database, BadBytes::kReplacement);
+                }
+                object.number("id", id);
+            } else {
+                append_tsv_field(output_.buffer(), f.url, BadBytes::kPercent);
+                output_.buffer()->push_back('\t');
+                append_tsv_field(output_.buffer(), f.database, BadBytes::kReplacement);
+            }
+            output_.end_line();
+            return true;
+        });
+}
+
+void Planner::print_counts() {
+    std::vector<std::pair<std::string, uint64_t>> hosts(by_host_.begin(), by_host_.end());
+    std::sort(hosts.begin(), hosts.end(), [](const auto &a, const auto &b) {
+        return a.second != b.second ? a.second > b.second : a.first < b.first;
+    });
+    if (options_.json) {
+        json databases = json::object();
+        for (const auto &[name, count] : by_database_) databases[name] = count;
+        json by_host = json::object();
+        for (const auto &[name, count] : hosts) by_host[name] = count;
+        const json summary = {{"summary",
+                               {{"handed_on", handed_on_},
+                                {"by_database", databases},
+                                {"by_host", by_host}}}};
+        output_.buffer()->append(summary.dump(-1, ' ', false, json::error_handler_t::replace));
+        output_.end_line();
+        return;
+    }
+    std::string *out = output_.buffer();
+    if (!options_.summary) out->push_back('\n');
+    out->append("handed on: ").append(std::to_string(handed_on_)).append("\nby database\n");
+    for (const auto &[name, count] : by_database_) {
+        out->append("  ").append(name.empty() ? "(none)" : name).append("\t");
+        out->append(std::to_string(count)).push_back('\n');
+    }
+    out->append("by host\n");
+    for (const auto &[name, count] : hosts) {
+        out->append("  ").append(name.empty() ? "(none)" : name).append("\t");
+        out->append(std::to_string(count)).push_back('\n');
+    }
+}
+
+int Planner::run() {
+    if (g_timestamp == 0) {
+        output_.flush();
+        if (db_.confirm() != CrawlDb::Opened::kOpen) return 2;
+        crawldb_error("no crawl is in progress: the end-of-crawl passes would hand on nothing");
+        return 0;
+    }
+    if (!learn()) return 2;
+    find_start_points();
+    if (!mark() || !hand_on()) return 2;
+    print_counts();
+    output_.flush();
+    return db_.confirm() == CrawlDb::Opened::kOpen ? 0 : 2;
+}
+
+}  // namespace
+
+int run_plan(CrawlDb *db, const PlanOptions &options) {
+    return Planner(db, options).run();
+}
