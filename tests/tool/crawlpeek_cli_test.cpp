@@ -60,6 +60,20 @@ TEST_F(CrawlpeekCliTest, VersionAndBadOptionsEndTheRunBeforeTheLogIsOpened) {
     EXPECT_FALSE(file_exists(dir_.file("robot")));
 }
 
+// Alone, --help and --version answer on standard output before the log is
+// opened.
+TEST_F(CrawlpeekCliTest, ALoneHelpOrVersionAnswersOnStandardOutput) {
+    const std::string version = run({"-v"}).out;
+    for (const auto &[option, out] : {std::pair{"--help", kUsage}, {"--version", version}}) {
+        ProcessResult p = run({option});
+        EXPECT_EQ(p.status, 0) << option;
+        EXPECT_EQ(p.out, out) << option;
+        EXPECT_EQ(p.err, "") << option;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.file("logs")));
+    EXPECT_FALSE(file_exists(dir_.file("robot")));
+}
+
 TEST_F(CrawlpeekCliTest, WithoutTheDatabaseTheRunLogsUnderItsPidPrintsNothingAndFails) {
     // An existing log above 1000000 bytes is rotated when it is opened.
     ASSERT_TRUE(write_file(dir_.file("logs/crawlpeek.log"), std::string(1000001, 'o')));

@@ -1,0 +1,91 @@
+// crawldb's pieces for machine-readable text: JSON strings from any bytes,
+// lists of numbers and ranges, and the hosts of URLs.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tool/crawldb/int_ranges.h"
+#include "tool/crawldb/text_out.h"
+#include "tool/crawldb/url_host.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// The string as JSON's parser reads it back; it refuses bad UTF-8.
+std::string read_back(std::string_view text, BadBytes bad) {
+    std::string out = "[";
+    append_json_string(&out, text, bad);
+    return nlohmann::json::parse(out + "]")[0].get<std::string>();
+}
+
+TEST(CrawldbTextTest, JsonStringsReadBackAsTheirTextWithBadBytesReplaced) {
+    // Control characters and the smallest and largest sequence of each
+    // length, those around the surrogates among them.
+    for (const std::string &valid :
+         {"plain /?&= q\"b\\s"s, "\x01\x1F\x7F\n\t\r"s + '\0' + "z",
+          "\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xED\x9F\xBF\xEE\x80\x80"s,
+          "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"s, ""s}) {
+        EXPECT_EQ(read_back(valid, BadBytes::kPercent), valid) << testing::PrintToString(valid);
+        EXPECT_EQ(read_back(valid, BadBytes::kReplacement), valid);
+    }
+    const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+    const struct {
+        std::string in, percent, replaced;
+    } bad[] = {{"\xC0\xAF", "%C0%AF", r + r},                        // overlong '/'
+               {"\xC1\xBF", "%C1%BF", r + r},                        // overlong
+               {"\xE0\x9F\xBF", "%E0%9F%BF", r + r + r},             // overlong, 3 bytes
+               {"\xF0\x8F\xBF\xBF", "%F0%8F%BF%BF", r + r + r + r},  // overlong, 4 bytes
+               {"\xED\xA0\x80", "%ED%A0%80", r + r + r},             // a surrogate
+               {"\xF4\x90\x80\x80", "%F4%90%80%80", r + r + r + r},  // past U+10FFFF
+               {"\xF5\x80\x80\x80", "%F5%80%80%80", r + r + r + r},
+               {"a\x80z", "a%80z", "a" + r + "z"},                // a stray continuation
+               {"a\xE2\x82", "a%E2%82", "a" + r + r},             // cut at the end
+               {"\xF0\x9F\x98z", "%F0%9F%98z", r + r + r + "z"},  // cut before ASCII
+               {"\xC3\xC3\xA9", "%C3\xC3\xA9", r + "\xC3\xA9"}};  // a lead, then a whole sequence
+    for (const auto &row : bad) {
+        EXPECT_EQ(read_back(row.in, BadBytes::kPercent), row.percent) << row.percent;
+        EXPECT_EQ(read_back(row.in, BadBytes::kReplacement), row.replaced) << row.percent;
+    }
+}
+
+TEST(CrawldbTextTest, RangesTakeListsOfNumbersAndRangesAndNothingElse) {
+    const struct {
+        const char *text;
+        std::vector<int64_t> in, out;
+    } accepted[] = {{"404", {404}, {403, 405}},
+                    {"404,500-599", {404, 500, 550, 599}, {499, 600, 405}},
+                    {"-5--1", {-5, -3, -1}, {-6, 0}},
+                    {"-2147483648-2147483647", {INT32_MIN, 0, INT32_MAX}, {}},
+                    {"7-7,1-2", {7, 1, 2}, {0, 3, 6, 8}}};
+    for (const auto &row : accepted) {
+        IntRanges ranges;
+        ASSERT_TRUE(ranges.parse(row.text)) << row.text;
+        for (int64_t v : row.in) EXPECT_TRUE(ranges.contains(v)) << row.text << " " << v;
+        for (int64_t v : row.out) EXPECT_FALSE(ranges.contains(v)) << row.text << " " << v;
+    }
+    for (const char *text : {"", ",", "1,", ",1", "1,,2", " 1", "1 ", "1, 2", "5-3", "1-", "-",
+                             "1-2-3", "a", "4o4", "+1", "2147483648", "-2147483649", "1--"}) {
+        IntRanges ranges;
+        ASSERT_TRUE(ranges.parse("404"));
+        EXPECT_FALSE(ranges.parse(text)) << text;
+        EXPECT_TRUE(ranges.contains(404)) << text;  // the set is as it was
+    }
+}
+
+TEST(CrawldbTextTest, HostsAreWhatAUrlParserReadsAndDomainsFollowTheSuffixList) {
+    // More in the host table of crawldb's statistics.
+    const std::pair<const char *, const char *> hosts[] = {{"HTTPS://a.b./", "a.b."},
+                                                           {"http://[v1.Fe]/", "[v1.fe]"},
+                                                           {"file:///etc/hosts", ""},
+                                                           {"", ""},
+                                                           {"http://a b/", ""}};
+    for (const auto &[url, host] : hosts) EXPECT_EQ(url_host(url), host) << url;
+    const std::pair<std::string, std::string> domains[] = {
+        {"a.b.example.com", "example.com"}, {"example.com", "example.com"}, {"co.uk", "co.uk"}};
+    for (const auto &[host, domain] : domains) EXPECT_EQ(registrable_domain(host), domain) << host;
+}
+
+}  // namespace
