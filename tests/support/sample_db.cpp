@@ -12,8 +12,9 @@
 
 namespace {
 
-// Stores the entries through a storage object's slots, as the crawler would.
-std::string write_file(const std::string &path, const std::map<std::string, std::string> &entries) {
+}  // namespace
+
+std::string write_db_file(const std::string &path, const std::map<std::string, std::string> &entries) {
     std::remove(path.c_str());
     storage_object *obj = create_storage_object(path.c_str());
     std::string failed = obj->open(obj, DB_CREATE) == nullptr ? path + ": cannot be created" : "";
@@ -25,8 +26,6 @@ std::string write_file(const std::string &path, const std::map<std::string, std:
     destroy_storage_object(obj, 0);
     return failed;
 }
-
-}  // namespace
 
 std::optional<std::string> read_stored(const std::string &path, const std::string &key) {
     DB *db = nullptr;
@@ -81,6 +80,6 @@ std::string SampleDb::write(const std::string &home) const {
     std::map<std::string, std::string> ids = ids_;
     const std::string meta = meta_.value_or(meta_bytes(2, 0, static_cast<int32_t>(next_id_), 0));
     if (!meta.empty()) ids[std::string("VURL_META_DATA") + '\0'] = meta;
-    std::string failed = write_file(home + "/url-visited.db", records_);
-    return failed.empty() ? write_file(home + "/vid.db", ids) : failed;
+    std::string failed = write_db_file(home + "/url-visited.db", records_);
+    return failed.empty() ? write_db_file(home + "/vid.db", ids) : failed;
 }

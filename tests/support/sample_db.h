@@ -77,6 +77,11 @@ class SampleDb {
     std::optional<std::string> meta_;  // empty: dropped
 };
 
+// Writes a Berkeley DB file at path holding entries (key bytes -> value),
+// replacing what is there, through a storage object's slots as the crawler
+// would. Empty on success, else what failed.
+std::string write_db_file(const std::string &path, const std::map<std::string, std::string> &entries);
+
 // The value stored under key in the database file at path, read with
 // Berkeley DB alone; none when the file or the key cannot be read.
 std::optional<std::string> read_stored(const std::string &path, const std::string &key);

@@ -1,25 +1,13 @@
 // crawldb run as a process on databases written byte by byte and by crawlsim:
 // its JSON parsed, never compared as text, and its directory left untouched.
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <functional>
-#include <map>
-#include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "support/crawl_report.h"
-#include "support/run_process.h"
 #include "support/sample_db.h"
-#include "support/scratch_dir.h"
+#include "tool/crawldb_fixture.h"
 
 namespace {
 
-using json = nlohmann::json;
 using namespace std::string_literals;
 
 constexpr uint32_t kDay = 86400;
@@ -27,15 +15,6 @@ constexpr uint32_t kNewest = 1796461261;  // 2026-12-05 09:01:01 UTC, the newest
 constexpr uint32_t kStart = 1796371200;   // 2026-12-04 08:00:00 UTC, the crawl's start
 const char kDigest[] = "0123456789abcdef0123456789abcdef";
 const char kFirst[] = "http://User:pw@WWW.A.example.co.uk:8080/x";
-
-std::vector<std::string> split(const std::string &text, char by) {
-    std::vector<std::string> parts;
-    for (size_t from = 0, to;; from = to + 1) {
-        to = text.find(by, from);
-        parts.push_back(text.substr(from, to - from));
-        if (to == std::string::npos) return parts;
-    }
-}
 
 // Records 1 to 7, 1 and 6 starting points, visited on either side of the
 // freshness bounds; then the last process time, visited last, and a value
@@ -74,13 +53,6 @@ void write_sample(const std::string &home) {
     ASSERT_EQ(db.write(home), "");
 }
 
-std::vector<json> json_lines(const std::string &out) {
-    std::vector<json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
-    return lines;
-}
-
 // What crawlpeek's whole dump says of each URL: its referer line and links.
 struct Peeked {
     std::string referer;
@@ -97,26 +69,6 @@ std::map<std::string, Peeked> peek_entries(const std::string &dump) {
     }
     return entries;
 }
-
-// Every entry of the directory tree with its size and modification time.
-std::map<std::string, std::pair<uintmax_t, std::filesystem::file_time_type>> listing(
-    const std::string &dir) {
-    std::map<std::string, std::pair<uintmax_t, std::filesystem::file_time_type>> entries;
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(dir)) {
-        entries[entry.path()] = {entry.is_regular_file() ? entry.file_size() : 0,
-                                 entry.last_write_time()};
-    }
-    return entries;
-}
-
-class CrawldbTest : public testing::Test {
-  protected:
-    void SetUp() override { std::filesystem::create_directory(dir_.file("logs")); }
-    ProcessResult run(const std::vector<std::string> &args) {
-        return run_process(CRAWLDB_BINARY, args, dir_.path());
-    }
-    ScratchDir dir_;
-};
 
 TEST_F(CrawldbTest, StatsCountsTheRecordsAndGroupsTheirHosts) {
     write_sample(dir_.file("robot"));
