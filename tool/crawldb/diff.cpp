@@ -1,6 +1,7 @@
 #include "tool/crawldb/diff.h"
 
 #include <db.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <string_view>
@@ -53,6 +54,14 @@ bool find_files(Side *side) {
 }
 
 bool learn(Side *side) {
+    // Room for as many records as the file could hold: pages never written
+    // take no memory, and the arrays are never copied to grow.
+    struct stat st;
+    if (stat(side->records_path.c_str(), &st) == 0) {
+        const size_t most = static_cast<size_t>(st.st_size) / 16;
+        side->digests.reserve(most);
+        side->statuses.reserve(most);
+    }
     visited_url_fields f;
     const std::string what = "diff: " + side->records_path;
     return walk_file(side->records.get(), what.c_str(), 0,
