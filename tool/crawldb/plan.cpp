@@ -239,9 +239,11 @@ int Planner::run() {
     if (!learn()) return 2;
     find_start_points();
     if (!mark() || !hand_on()) return 2;
+    output_.flush();
+    if (db_.confirm() != CrawlDb::Opened::kOpen) return 2;
     print_counts();
     output_.flush();
-    return db_.confirm() == CrawlDb::Opened::kOpen ? 0 : 2;
+    return 0;
 }
 
 }  // namespace
