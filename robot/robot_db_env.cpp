@@ -72,11 +72,12 @@ namespace {
 
 // A new environment with the robot cache opened in home with flags; null,
 // with Berkeley DB's code in *rc, when it cannot be made or opened.
-DB_ENV *open_env(const char *home, uint32_t flags, int *rc) {
+DB_ENV *open_env(const char *home, uint32_t flags, int *rc, robot_db_errcall errcall = nullptr) {
     DB_ENV *env = nullptr;
     *rc = db_env_create(&env, 0);
     if (*rc != 0) return nullptr;
     env->set_errpfx(env, "robot");
+    if (errcall != nullptr) env->set_errcall(env, errcall);
     env->set_cachesize(env, 0, robot_db_cache_size, 0);
     *rc = env->open(env, home, flags, 0);
     if (*rc != 0) {
@@ -99,11 +100,11 @@ DB_ENV *robot_db_open_env(const char *home) {
     return env;
 }
 
-DB_ENV *robot_db_open_env_read_only(const char *home, bool join) {
+DB_ENV *robot_db_open_env_read_only(const char *home, bool join, robot_db_errcall errcall) {
     int rc = 0;
     // Without DB_CREATE the open only joins a region that is already there.
-    DB_ENV *env = join ? open_env(home, DB_INIT_MPOOL, &rc) : nullptr;
-    if (env == nullptr) env = open_env(home, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, &rc);
+    DB_ENV *env = join ? open_env(home, DB_INIT_MPOOL, &rc, errcall) : nullptr;
+    if (env == nullptr) env = open_env(home, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, &rc, errcall);
     if (env == nullptr) errno = rc;
     return env;
 }

@@ -15,6 +15,7 @@
 #include "tool/hook_settings.h"
 #include "tool/options.h"
 #include "tool/reader_child.h"
+#include "tool/standard_fds.h"
 #include "tool/record_check.h"
 
 namespace {
@@ -139,6 +140,9 @@ int read_database_in_child(const RunSettings &settings) {
 }  // namespace
 
 int main(int argc, char *argv[]) {
+    // A closed descriptor would be taken by a database file, which would then
+    // get the dump.
+    standard_fds_reopen();
     // Entries are written whole; one large buffer keeps the writes few.
     std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
     RunSettings settings;

@@ -145,6 +145,7 @@ class RecordIndex {
         const size_t at = find(id);
         return at != IdIndex::kNone && (flags_[at] & kHasUrl) != 0;
     }
+    uint32_t last_id() const { return ids_.last(); }
     uint8_t &flags(size_t at) { return flags_[at]; }
     uint32_t hash(size_t at) const { return hashes_[at]; }
 
@@ -192,6 +193,11 @@ class Checker {
                          uint32_t target);
     void explain_unmapped(uint32_t id, std::string_view url);
     bool walk_failed(const RecordWalk &walk, const std::string &name);
+    // Whether id may belong to a record a live crawler stored after the
+    // first walk: then its absence there is no problem.
+    bool newer_than_walk(uint32_t id) const {
+        return db_.being_written() && id > index_.last_id();
+    }
 
     const CrawlDb &db_;
     Findings &findings_;
@@ -287,6 +293,7 @@ bool Checker::check_ids() {
         }
         const size_t at = index_.find(id);
         if (at == IdIndex::kNone) {
+            if (newer_than_walk(id)) continue;
             findings_.add(kVidIdWithoutRecord, [&] { return json{{"url", text_of(url)}, {"id", id}}; });
             continue;
         }
@@ -302,7 +309,7 @@ bool Checker::check_ids() {
 
 void Checker::check_reference(Kind kind, uint32_t id, std::string_view url, const char *name,
                               uint32_t target) {
-    if (index_.has_url(target)) return;
+    if (index_.has_url(target) || newer_than_walk(target)) return;
     findings_.add(kind, [&] { return json{{"id", id}, {"url", text_of(url)}, {name, target}}; });
 }
 

@@ -2,7 +2,7 @@
 //
 // Nothing in the directory changes: the files are opened read-only, no file
 // or directory is made, and Berkeley DB's environment is the crawler's own
-// when one is there (a live crawl is read through its cache), else a
+// while a crawler writes (a live crawl is read through its cache), else a
 // private one in memory.
 #ifndef CRAWLPEEK_TOOL_CRAWLDB_CRAWL_DB_H_
 #define CRAWLPEEK_TOOL_CRAWLDB_CRAWL_DB_H_
@@ -71,6 +71,9 @@ class CrawlDb {
 // A read-only environment for the database home home (see
 // robot_db_open_env_read_only), with Berkeley DB's complaints written as
 // crawldb's lines; null (reported) when none opens. The caller closes it.
-DB_ENV *crawldb_open_env(const std::string &home, bool join = true);
+// The crawler's environment is joined only while a crawler writes: its
+// files change as pages enter the cache, and a reader of a database at
+// rest must not change them.
+DB_ENV *crawldb_open_env(const std::string &home, bool crawler_writing);
 
 #endif  // CRAWLPEEK_TOOL_CRAWLDB_CRAWL_DB_H_

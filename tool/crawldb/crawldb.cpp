@@ -28,6 +28,7 @@
 #include "tool/crawldb/pool.h"
 #include "tool/crawldb/stats.h"
 #include "tool/reader_child.h"
+#include "tool/standard_fds.h"
 
 namespace {
 
@@ -327,6 +328,12 @@ Command define_pool(CLI::App *app, Common *common) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // A closed descriptor would be taken by a database file, which would then
+    // get the output; with no standard output there is nowhere to write.
+    if ((standard_fds_reopen() & kStdoutWasClosed) != 0) {
+        crawldb_error("standard output is closed");
+        return kTrouble;
+    }
     std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
     CLI::App app{"Statistics, exports, checks, links, plans, comparisons and the frontier of a\n"
                  "crawler's visited-URL database. Reads the database and changes nothing.",

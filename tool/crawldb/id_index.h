@@ -26,6 +26,8 @@ class IdIndex {
         return dense_ ? static_cast<uint32_t>(position + 1) : ids_[position];
     }
     size_t size() const { return count_; }
+    // The highest id taken; 0 before the first.
+    uint32_t last() const { return count_ == 0 ? 0 : id_at(count_ - 1); }
 
   private:
     size_t count_ = 0;

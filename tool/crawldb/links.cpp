@@ -126,7 +126,8 @@ void LinkJoin::broken(uint32_t, const visited_url_fields &page) {
 }
 
 void LinkJoin::dangling(const visited_url_fields &page, const char *kind, uint32_t id) {
-    if (index_.find(id) != IdIndex::kNone) return;
+    // A live crawler may have stored the record after the first walk.
+    if (index_.find(id) != IdIndex::kNone || (db_.being_written() && id > index_.last())) return;
     ++found_;
     if (options_.json) {
         JsonObject(output_.buffer())

@@ -15,6 +15,7 @@
 #include "robot/url_pool.h"
 #include "robot/url_record.h"
 #include "robot/vurl_db.h"
+#include "robot/vurl_writer_lock.h"
 #include "tool/crawldb/crawl_db.h"
 #include "tool/crawldb/file_walk.h"
 #include "tool/crawldb/text_out.h"
@@ -217,7 +218,7 @@ int run_pool(const PoolOptions &options) {
             verification.add(bank.path, mark, Verification::When::kAlongside);
         }
     }
-    DB_ENV *env = crawldb_open_env(absolute);
+    DB_ENV *env = crawldb_open_env(absolute, vurl_writer_lock_held(mark.c_str()) != 0);
     if (env == nullptr) return 2;
     sys_set_db_env(env);
     PoolReport report(options);
