@@ -19,6 +19,7 @@
 #include "robot/vurl_record.h"
 #include "tool/crawldb/id_index.h"
 #include "tool/crawldb/progress.h"
+#include "tool/crawldb/text_out.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ void Findings::print_text(int64_t records) const {
             std::string line;
             for (const auto &[name, value] : example.items()) {
                 line += "  " + name + " " +
-                        (value.is_string() ? value.get<std::string>()
+                        (value.is_string() ? printable(value.get<std::string>())
                                            : value.dump(-1, ' ', false,
                                                         json::error_handler_t::replace));
             }

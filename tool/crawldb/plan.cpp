@@ -219,12 +219,12 @@ void Planner::print_counts() {
     if (!options_.summary) out->push_back('\n');
     out->append("handed on: ").append(std::to_string(handed_on_)).append("\nby database\n");
     for (const auto &[name, count] : by_database_) {
-        out->append("  ").append(name.empty() ? "(none)" : name).append("\t");
+        out->append("  ").append(name.empty() ? "(none)" : printable(name)).append("\t");
         out->append(std::to_string(count)).push_back('\n');
     }
     out->append("by host\n");
     for (const auto &[name, count] : hosts) {
-        out->append("  ").append(name.empty() ? "(none)" : name).append("\t");
+        out->append("  ").append(name.empty() ? "(none)" : printable(name)).append("\t");
         out->append(std::to_string(count)).push_back('\n');
     }
 }

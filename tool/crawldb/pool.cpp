@@ -160,7 +160,7 @@ void PoolReport::print_rows(const char *title, const char *name,
     std::printf("%-*s  %10s  %10s\n", static_cast<int>(width), name, "waiting", "in work");
     for (const auto &[key, row] : rows) {
         std::printf("%-*s  %10llu  %10llu\n", static_cast<int>(width),
-                    key.empty() ? "(none)" : key.c_str(),
+                    key.empty() ? "(none)" : printable(key).c_str(),
                     static_cast<unsigned long long>(row.in_bank[0]),
                     static_cast<unsigned long long>(row.in_bank[1]));
     }

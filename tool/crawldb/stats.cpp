@@ -17,6 +17,7 @@
 #include "robot/vurl_meta.h"
 #include "robot/vurl_record.h"
 #include "tool/crawldb/progress.h"
+#include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
 #include "tool/dump.h"
 
@@ -187,7 +188,7 @@ std::vector<std::pair<std::string, int64_t>> table_rows(const std::map<Key, int6
     std::vector<std::pair<std::string, int64_t>> rows;
     for (const auto &[key, count] : counts) {
         if constexpr (std::is_same_v<Key, std::string>) {
-            rows.emplace_back(key.empty() ? "(none)" : key, count);
+            rows.emplace_back(key.empty() ? "(none)" : printable(key), count);
         } else {
             rows.emplace_back(std::to_string(key), count);
         }
@@ -237,7 +238,7 @@ void print_text(const Counts &c, const StatsOptions &options) {
     for (const HostRow &row : rows) {
         std::printf("  %-*s  %10" PRId64 "  %10" PRId64 "  %10" PRId64 "  %10" PRId64
                     "  %10" PRId64 "  %10" PRId64 "\n",
-                    static_cast<int>(width), row.host.empty() ? "(none)" : row.host.c_str(),
+                    static_cast<int>(width), row.host.empty() ? "(none)" : printable(row.host).c_str(),
                     row.records, row.unfetched, row.by_class[0], row.by_class[1],
                     row.by_class[2], row.by_class[3]);
     }

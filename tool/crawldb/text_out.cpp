@@ -122,6 +122,12 @@ void append_tsv_field(std::string *out, std::string_view text, BadBytes bad) {
         [out, bad](unsigned char c) { append_bad_byte(out, c, bad); });
 }
 
+std::string printable(std::string_view text) {
+    std::string shown;
+    append_tsv_field(&shown, text, BadBytes::kReplacement);
+    return shown;
+}
+
 std::string *JsonObject::key(const char *name) {
     if (!first_) out_->push_back(',');
     first_ = false;

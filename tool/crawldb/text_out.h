@@ -33,6 +33,11 @@ void append_json_number(std::string *out, int64_t value);
 // stay apart.
 void append_tsv_field(std::string *out, std::string_view text, BadBytes bad);
 
+// text as it may be shown on a terminal: as a tab-separated field with bad
+// bytes replaced, so that no control character (an escape sequence, say)
+// reaches the terminal.
+std::string printable(std::string_view text);
+
 // One JSON object written field by field onto the end of a buffer.
 class JsonObject {
   public:
