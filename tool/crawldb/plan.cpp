@@ -8,6 +8,12 @@
 // link's record is made when its page is stored), so a walk in id order
 // reaches most of the set; the records it reaches behind itself are
 // followed with one read each.
+//
+// The passes find records the way the crawler does: a start point's tree is
+// entered through the id vid.db gives its URL, and a link reaches the
+// record vid.db gives the linked URL. The plan looks up each start point's
+// URL so, and takes a link to lead to the record of its id, which is the
+// same record wherever vid.db and url-visited.db agree (crawldb check).
 #include "tool/crawldb/plan.h"
 
 #include <algorithm>
@@ -21,6 +27,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "extra/malloc_ptr.h"
 #include "robot/coding.h"
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
@@ -35,11 +42,26 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-constexpr uint8_t kDecodes = 1;    // the value decodes and holds a URL
-constexpr uint8_t kProcessed = 2;  // processed in this crawl before the pass
-constexpr uint8_t kStamped = 4;    // processed, or stamped by the pass
-constexpr uint8_t kContent = 8;    // a digest, not cleared
-constexpr uint8_t kExpanded = 16;  // stamped by the pass, and its links followed
+constexpr uint8_t kDecodes = 1;    // the value decodes: the pass can stamp it
+constexpr uint8_t kHasUrl = 2;     // it decodes with a URL: a start point or a page to hand on
+constexpr uint8_t kNamed = 4;      // its URL can be read: links and referers to it resolve
+constexpr uint8_t kProcessed = 8;  // processed in this crawl before the pass
+constexpr uint8_t kStamped = 16;   // processed, or stamped by the pass
+constexpr uint8_t kExpanded = 32;  // stamped by the pass, and its links followed
+
+// The 4-byte number a key of url-visited.db holds, which the passes read a
+// record under whatever its value; 0 for a key of another size.
+uint32_t key_number(std::string_view key) {
+    return key.size() == 4 ? decode_fixed32(reinterpret_cast<const uint8_t *>(key.data())) : 0;
+}
+
+// A record under a key that is no id, which no link reaches but which may
+// be a start point.
+struct OddRecord {
+    std::string url;
+    uint32_t referer = 0;  // 0 for none
+    bool has_referer = false;
+};
 
 class Planner {
   public:
@@ -48,6 +70,8 @@ class Planner {
 
   private:
     bool learn();
+    bool resolves(uint32_t referer) const;
+    void enter_tree(const std::string &url);
     void find_start_points();
     bool mark();
     void expand(size_t at, const visited_url_fields &f, size_t walked_to);
@@ -59,7 +83,9 @@ class Planner {
     const PlanOptions &options_;
     IdIndex index_;
     std::vector<uint8_t> flags_;
-    std::vector<uint32_t> referers_;  // referer id by position; 0 for none
+    std::vector<uint32_t> referers_;  // referer id by position, while has_referer_ says so
+    std::vector<bool> has_referer_;
+    std::vector<OddRecord> odd_;      // start point candidates under keys that are no id
     std::vector<size_t> behind_;      // reached behind the walk, still to follow
     Output output_;
     uint64_t handed_on_ = 0;
@@ -74,34 +100,76 @@ bool Planner::learn() {
     visited_url_fields f;
     return walk_file(vdb_url, "plan: url-visited.db, 1 of 3", db_.last_id(),
                      [&](std::string_view key, std::string_view value) {
-                         const uint32_t id = record_key_id(key);
-                         if (id == 0) return true;
+                         const bool parses = visited_url_parse(value.data(), value.size(), &f);
+                         const bool unprocessed = parses && f.last_processed != g_timestamp;
+                         const uint32_t id = key_number(key);
+                         if (id == 0) {
+                             if (unprocessed && !f.url.empty()) {
+                                 odd_.push_back({std::string(f.url), f.referer_id, f.has_referer});
+                             }
+                             return true;
+                         }
                          index_.add(id);
+                         std::string_view url;
                          uint8_t flags = 0;
-                         uint32_t referer = 0;
-                         if (visited_url_parse(value.data(), value.size(), &f)) {
-                             if (!f.url.empty()) flags |= kDecodes;
-                             if (f.last_processed == g_timestamp) flags |= kProcessed | kStamped;
-                             if (!f.md5.empty()) flags |= kContent;
-                             if (f.has_referer) referer = f.referer_id;
+                         if (visited_url_stored_url(value.data(), value.size(), &url) &&
+                             !url.empty()) {
+                             flags |= kNamed;
+                         }
+                         if (parses) {
+                             flags |= kDecodes;
+                             if (!f.url.empty()) flags |= kHasUrl;
+                             if (!unprocessed) flags |= kProcessed | kStamped;
                          }
                          flags_.push_back(flags);
-                         referers_.push_back(referer);
+                         referers_.push_back(parses ? f.referer_id : 0);
+                         has_referer_.push_back(parses && f.has_referer);
                          return true;
                      });
 }
 
+// Whether a referer id turns into a URL, as the record decoder reads it.
+bool Planner::resolves(uint32_t referer) const {
+    const size_t at = index_.find(referer);
+    return at != IdIndex::kNone && (flags_[at] & kNamed) != 0;
+}
+
+// Stamps the record vid.db gives url, when the pass can: its links are
+// followed by the walk that comes next.
+void Planner::enter_tree(const std::string &url) {
+    DBT key = string_key(url.c_str());
+    MallocDbt value;
+    if (vdb_id->db->get(vdb_id->db.get(), nullptr, &key, value.get(), 0) != 0 ||
+        value.size() != 4) {
+        return;
+    }
+    const size_t at =
+        index_.find(decode_fixed32(static_cast<const uint8_t *>(value.data())));
+    if (at != IdIndex::kNone && (flags_[at] & (kDecodes | kStamped)) == kDecodes) {
+        flags_[at] |= kStamped;
+    }
+}
+
 // A start point is a record whose decoded form has no referer: none stored,
-// or one whose id has no record with a URL.
+// or one whose id gives no URL. Its tree is entered through vid.db.
 void Planner::find_start_points() {
+    std::vector<size_t> starts;
     for (size_t at = 0; at < flags_.size(); ++at) {
-        if ((flags_[at] & (kDecodes | kStamped)) != kDecodes) continue;
-        const size_t referer = referers_[at] != 0 ? index_.find(referers_[at]) : IdIndex::kNone;
-        if (referer == IdIndex::kNone || (flags_[referer] & kDecodes) == 0) {
-            flags_[at] |= kStamped;
-        }
+        if ((flags_[at] & (kHasUrl | kProcessed)) != kHasUrl) continue;
+        if (!has_referer_[at] || !resolves(referers_[at])) starts.push_back(at);
+    }
+    std::vector<std::string> urls;
+    for (const OddRecord &odd : odd_) {
+        if (!odd.has_referer || !resolves(odd.referer)) urls.push_back(odd.url);
     }
     referers_ = std::vector<uint32_t>();
+    has_referer_ = std::vector<bool>();
+    odd_ = std::vector<OddRecord>();
+    for (size_t at : starts) {
+        MallocPtr<char> url(visited_url_url_of_id(index_.id_at(at)));
+        if (url != nullptr) urls.emplace_back(url.get());
+    }
+    for (const std::string &url : urls) enter_tree(url);
 }
 
 // Stamps the unstamped records f links to; those before walked_to are left
@@ -109,8 +177,10 @@ void Planner::find_start_points() {
 void Planner::expand(size_t at, const visited_url_fields &f, size_t walked_to) {
     flags_[at] |= kExpanded;
     for (size_t i = 0; i < f.link_id_count; ++i) {
+        // A link that gives no URL is dropped; one that does leads to its record.
         const size_t target = index_.find(f.link_id(i));
-        if (target == IdIndex::kNone || (flags_[target] & (kDecodes | kStamped)) != kDecodes) {
+        if (target == IdIndex::kNone ||
+            (flags_[target] & (kNamed | kDecodes | kStamped)) != (kNamed | kDecodes)) {
             continue;
         }
         flags_[target] |= kStamped;
@@ -124,7 +194,7 @@ bool Planner::mark() {
     const bool walked = walk_file(
         vdb_url, "plan: url-visited.db, 2 of 3", db_.last_id(),
         [&](std::string_view key, std::string_view value) {
-            const uint32_t id = record_key_id(key);
+            const uint32_t id = key_number(key);
             if (id == 0) return true;
             at = index_.find(id);
             // Only records the pass stamped have their links followed.
@@ -167,13 +237,15 @@ bool Planner::hand_on() {
     return walk_file(
         vdb_url, "plan: url-visited.db, 3 of 3", db_.last_id(),
         [&](std::string_view key, std::string_view value) {
-            const uint32_t id = record_key_id(key);
+            // The scan hands on records under any key; only those under ids can
+            // have been stamped by the marking pass.
+            const uint32_t id = key_number(key);
             const size_t at = id != 0 ? index_.find(id) : IdIndex::kNone;
-            if (at == IdIndex::kNone) return true;
-            if ((flags_[at] & (kDecodes | kStamped | kContent)) != (kDecodes | kContent)) {
+            if (at != IdIndex::kNone && (flags_[at] & kStamped) != 0) return true;
+            if (!visited_url_parse(value.data(), value.size(), &f) || f.url.empty() ||
+                f.md5.empty() || f.last_processed == g_timestamp) {
                 return true;
             }
-            if (!visited_url_parse(value.data(), value.size(), &f)) return true;
             ++handed_on_;
             ++by_database_[std::string(f.database)];
             ++by_host_[url_host(f.url)];
@@ -186,7 +258,11 @@ bool Planner::hand_on() {
                 } else {
                     object.text("database", f.database, BadBytes::kReplacement);
                 }
-                object.number("id", id);
+                if (id != 0) {
+                    object.number("id", id);
+                } else {
+                    object.null("id");
+                }
             } else {
                 append_tsv_field(output_.buffer(), f.url, BadBytes::kPercent);
                 output_.buffer()->push_back('\t');
