@@ -7,8 +7,9 @@
 #include <string>
 
 // The time text names, in seconds since 1970: an ISO 8601 date in UTC
-// ("2026-12-01", "2026-12-01T10:00", "2026-12-01T10:00:30Z"), a number of
-// seconds since 1970 ("1796083200"; "-5" is 5 seconds before), or else any
+// ("2026-12-01", "2026-12-01T10:00", "2026-12-01T10:00:30Z",
+// "2026-12-01T10:00+02:00"; days that do not exist are refused), a number
+// of seconds since 1970 within 32 bits ("1796083200"), or else any
 // text the library's date parser reads ("1 Dec 2026 10:00 GMT"; GMT when no
 // zone is given). None when neither reads it.
 std::optional<int64_t> parse_date_option(const std::string &text);

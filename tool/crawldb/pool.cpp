@@ -135,6 +135,10 @@ bool PoolReport::list(Bank *bank, int which) {
                     out->push_back('\t');
                     if (text) append_tsv_field(out, *text, BadBytes::kReplacement);
                 }
+            } else {
+                // Every line has the same columns; a value that holds no URL
+                // leaves them empty.
+                out->append(6, '\t');
             }
         }
         output_.end_line();
