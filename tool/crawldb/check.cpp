@@ -14,11 +14,10 @@
 #include "robot/coding.h"
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
-#include "robot/record_walk.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_record.h"
 #include "tool/crawldb/id_index.h"
-#include "tool/crawldb/progress.h"
+#include "tool/crawldb/file_walk.h"
 #include "tool/crawldb/text_out.h"
 
 namespace {
@@ -193,7 +192,6 @@ class Checker {
     void check_reference(Kind kind, uint32_t id, std::string_view url, const char *name,
                          uint32_t target);
     void explain_unmapped(uint32_t id, std::string_view url);
-    bool walk_failed(const RecordWalk &walk, const std::string &name);
     // Whether id may belong to a record a live crawler stored after the
     // first walk: then its absence there is no problem.
     bool newer_than_walk(uint32_t id) const {
@@ -230,27 +228,17 @@ void Checker::check_metadata() {
     if (!db_.being_written()) next_id_ = static_cast<int32_t>(decode_fixed32(bytes + 8));
 }
 
-bool Checker::walk_failed(const RecordWalk &walk, const std::string &name) {
-    if (walk.error() == 0) return false;
-    crawldb_error("reading %s stopped: %s", name.c_str(), db_strerror(walk.error()));
-    return true;
-}
-
 bool Checker::index_records() {
-    Progress progress("check: url-visited.db, 1 of 3", db_.last_id());
     index_.reserve(db_.record_count_hint());
-    RecordWalk walk(vdb_url);
-    std::string_view key;
-    std::string_view value;
     visited_url_fields f;
-    while (walk.next(&key, &value)) {
-        progress.step();
+    return walk_file(vdb_url, "check: url-visited.db, 1 of 3", db_.last_id(),
+                     [&](std::string_view key, std::string_view value) {
         ++records_;
         const uint32_t id =
             key.size() == 4 ? decode_fixed32(reinterpret_cast<const uint8_t *>(key.data())) : 0;
         if (!vurl_is_record_id(id)) {
             findings_.add(kKeyNotId, [&] { return json{{"key", hex(key)}}; });
-            continue;
+            return true;
         }
         if (next_id_ != 0 && id >= next_id_) {
             findings_.add(kIdNotBelowNextId,
@@ -259,26 +247,22 @@ bool Checker::index_records() {
         if (!visited_url_parse(value.data(), value.size(), &f) || f.url.empty()) {
             findings_.add(kUndecodableRecord, [&] { return json{{"id", id}}; });
             index_.add(id, 0, 0);
-            continue;
+            return true;
         }
         if (!f.md5.empty() && !is_hex_digest(f.md5)) {
             findings_.add(kBadDigest,
                           [&] { return json{{"id", id}, {"url", text_of(f.url)}, {"md5", text_of(f.md5)}}; });
         }
         index_.add(id, RecordIndex::kHasUrl, url_hash(f.url));
-    }
-    return !walk_failed(walk, vdb_url->name);
+        return true;
+    });
 }
 
 bool Checker::check_ids() {
-    Progress progress("check: vid.db, 2 of 3", db_.last_id());
-    RecordWalk walk(vdb_id);
-    std::string_view key;
-    std::string_view value;
-    while (walk.next(&key, &value)) {
-        progress.step();
+    return walk_file(vdb_id, "check: vid.db, 2 of 3", db_.last_id(),
+                     [&](std::string_view key, std::string_view value) {
         const DBT key_dbt = borrowed_dbt(key.data(), key.size());
-        if (vurl_is_meta_key(&key_dbt)) continue;
+        if (vurl_is_meta_key(&key_dbt)) return true;
         // Keys are stored with their zero byte.
         const std::string_view url = key.substr(0, key.find('\0'));
         const uint32_t id =
@@ -286,7 +270,7 @@ bool Checker::check_ids() {
         if (!vurl_is_record_id(id)) {
             findings_.add(kVidValueNotId,
                           [&] { return json{{"url", text_of(url)}, {"value", hex(value)}}; });
-            continue;
+            return true;
         }
         if (next_id_ != 0 && id >= next_id_) {
             findings_.add(kIdNotBelowNextId,
@@ -294,18 +278,18 @@ bool Checker::check_ids() {
         }
         const size_t at = index_.find(id);
         if (at == IdIndex::kNone) {
-            if (newer_than_walk(id)) continue;
+            if (newer_than_walk(id)) return true;
             findings_.add(kVidIdWithoutRecord, [&] { return json{{"url", text_of(url)}, {"id", id}}; });
-            continue;
+            return true;
         }
-        if ((index_.flags(at) & RecordIndex::kHasUrl) == 0) continue;
+        if ((index_.flags(at) & RecordIndex::kHasUrl) == 0) return true;
         if (index_.hash(at) != url_hash(url)) {
             findings_.add(kVidUrlMismatch, [&] { return json{{"url", text_of(url)}, {"id", id}}; });
-            continue;
+            return true;
         }
         index_.flags(at) |= RecordIndex::kMappedBack;
-    }
-    return !walk_failed(walk, vdb_id->name);
+        return true;
+    });
 }
 
 void Checker::check_reference(Kind kind, uint32_t id, std::string_view url, const char *name,
@@ -334,26 +318,21 @@ void Checker::explain_unmapped(uint32_t id, std::string_view url) {
 }
 
 bool Checker::check_references() {
-    Progress progress("check: url-visited.db, 3 of 3", db_.last_id());
-    RecordWalk walk(vdb_url);
-    std::string_view key;
-    std::string_view value;
     visited_url_fields f;
-    while (walk.next(&key, &value)) {
-        progress.step();
-        if (key.size() != 4) continue;
-        const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(key.data()));
-        const size_t at = index_.find(id);
-        if (at == IdIndex::kNone || (index_.flags(at) & RecordIndex::kHasUrl) == 0) continue;
+    return walk_file(vdb_url, "check: url-visited.db, 3 of 3", db_.last_id(),
+                     [&](std::string_view key, std::string_view value) {
+        const uint32_t id = record_key_id(key);
+        const size_t at = id != 0 ? index_.find(id) : IdIndex::kNone;
+        if (at == IdIndex::kNone || (index_.flags(at) & RecordIndex::kHasUrl) == 0) return true;
         // The value was decoded before; a live crawler may have changed it since.
-        if (!visited_url_parse(value.data(), value.size(), &f) || f.url.empty()) continue;
+        if (!visited_url_parse(value.data(), value.size(), &f) || f.url.empty()) return true;
         if ((index_.flags(at) & RecordIndex::kMappedBack) == 0) explain_unmapped(id, f.url);
         if (f.has_referer) check_reference(kRefererUnresolved, id, f.url, "referer_id", f.referer_id);
         for (size_t i = 0; i < f.link_id_count; ++i) {
             check_reference(kLinkUnresolved, id, f.url, "link_id", f.link_id(i));
         }
-    }
-    return !walk_failed(walk, vdb_url->name);
+        return true;
+    });
 }
 
 bool Checker::run() {

@@ -13,9 +13,9 @@
 #include "robot/coding.h"
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
-#include "robot/record_walk.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_record.h"
+#include "tool/crawldb/file_walk.h"
 #include "tool/crawldb/progress.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
@@ -131,13 +131,7 @@ void Exporter::append_time(std::string *out, uint32_t t, bool tsv) {
         append_json_number(out, t);
         return;
     }
-    char text[32] = "";
-    if (t != 0) {
-        const time_t seconds = t;
-        struct tm utc;
-        gmtime_r(&seconds, &utc);
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    }
+    const std::string text = t != 0 ? utc_time(t, "%Y-%m-%dT%H:%M:%SZ") : std::string();
     if (tsv) {
         out->append(text);
     } else {
@@ -301,19 +295,11 @@ bool export_by_prefix(const std::string &prefix, Exporter *exporter) {
 // Offers every record, in the order of the file; false on a read error
 // (reported).
 bool export_all(const CrawlDb &db, Exporter *exporter) {
-    Progress progress("export", db.last_id());
-    RecordWalk walk(vdb_url);
-    std::string_view key;
-    std::string_view value;
-    while (walk.next(&key, &value)) {
-        progress.step();
-        if (key.size() != 4) continue;
-        const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(key.data()));
-        if (!exporter->offer(id, value)) return true;
-    }
-    if (walk.error() == 0) return true;
-    crawldb_error("reading %s stopped: %s", vdb_url->name.c_str(), db_strerror(walk.error()));
-    return false;
+    return walk_file(vdb_url, "export", db.last_id(),
+                     [exporter](std::string_view key, std::string_view value) {
+                         const uint32_t id = record_key_id(key);
+                         return id == 0 || exporter->offer(id, value);
+                     });
 }
 
 }  // namespace

@@ -12,11 +12,10 @@
 #include <nlohmann/json.hpp>
 
 #include "robot/id_indirect.h"
-#include "robot/record_walk.h"
 #include "robot/vurl_db.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_record.h"
-#include "tool/crawldb/progress.h"
+#include "tool/crawldb/file_walk.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
 #include "tool/dump.h"
@@ -197,13 +196,6 @@ std::vector<std::pair<std::string, int64_t>> table_rows(const std::map<Key, int6
 }
 
 void print_text(const Counts &c, const StatsOptions &options) {
-    char started[64] = "";
-    if (g_timestamp != 0) {
-        const time_t t = g_timestamp;
-        struct tm utc;
-        gmtime_r(&t, &utc);
-        std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S UTC", &utc);
-    }
     print_table("records", {{"records", c.records},
                             {"undecodable", c.undecodable},
                             {"start points", c.start_points},
@@ -212,7 +204,8 @@ void print_text(const Counts &c, const StatsOptions &options) {
                             {"processed this crawl", c.processed_this_crawl}},
                 true);
     if (g_timestamp != 0) {
-        std::printf("  crawl in progress since %s\n", started);
+        std::printf("  crawl in progress since %s\n",
+                    utc_time(g_timestamp, "%Y-%m-%d %H:%M:%S UTC").c_str());
     } else {
         std::printf("  no crawl in progress\n");
     }
@@ -249,24 +242,17 @@ void print_text(const Counts &c, const StatsOptions &options) {
 int run_stats(CrawlDb *db, const StatsOptions &options) {
     Counts counts;
     counts.visit_times.reserve(db->record_count_hint());
-    Progress progress("stats", db->last_id());
-    RecordWalk walk(vdb_url);
-    std::string_view key;
-    std::string_view value;
     visited_url_fields fields;
-    while (walk.next(&key, &value)) {
-        progress.step();
-        if (!visited_url_parse(value.data(), value.size(), &fields)) {
-            ++counts.undecodable;
-            continue;
-        }
-        if (is_last_process_time(fields.url)) continue;
-        count_record(fields, options, &counts);
-    }
-    if (walk.error() != 0) {
-        crawldb_error("reading %s stopped: %s", vdb_url->name.c_str(), db_strerror(walk.error()));
-        return 2;
-    }
+    const bool read = walk_file(vdb_url, "stats", db->last_id(),
+                                [&](std::string_view, std::string_view value) {
+                                    if (!visited_url_parse(value.data(), value.size(), &fields)) {
+                                        ++counts.undecodable;
+                                    } else if (!is_last_process_time(fields.url)) {
+                                        count_record(fields, options, &counts);
+                                    }
+                                    return true;
+                                });
+    if (!read) return 2;
     if (db->confirm() != CrawlDb::Opened::kOpen) return 2;
     if (options.json) {
         print_json(counts, options);

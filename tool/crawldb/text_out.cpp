@@ -1,6 +1,7 @@
 #include "tool/crawldb/text_out.h"
 
 #include <charconv>
+#include <ctime>
 #include <cstdio>
 
 namespace {
@@ -120,6 +121,15 @@ void append_tsv_field(std::string *out, std::string_view text, BadBytes bad) {
             }
         },
         [out, bad](unsigned char c) { append_bad_byte(out, c, bad); });
+}
+
+std::string utc_time(uint32_t seconds, const char *format) {
+    const time_t t = seconds;
+    struct tm utc;
+    gmtime_r(&t, &utc);
+    char text[64] = "";
+    std::strftime(text, sizeof text, format, &utc);
+    return text;
 }
 
 std::string printable(std::string_view text) {

@@ -33,6 +33,10 @@ void append_json_number(std::string *out, int64_t value);
 // stay apart.
 void append_tsv_field(std::string *out, std::string_view text, BadBytes bad);
 
+// seconds since 1970, read as an unsigned 32-bit time (right until 2106),
+// in UTC as strftime's format gives it.
+std::string utc_time(uint32_t seconds, const char *format);
+
 // text as it may be shown on a terminal: as a tab-separated field with bad
 // bytes replaced, so that no control character (an escape sequence, say)
 // reaches the terminal.
