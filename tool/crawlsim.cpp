@@ -1,6 +1,8 @@
 // crawlsim: crawls a simulated web into a visited-URL database through the
 // crawler's own record operations, from several worker threads, so that
-// crawlpeek has a realistic database to read.
+// crawlpeek has a realistic database to read. Its frontier is the crawler's
+// URL pool in the state directory, so a crawl left unfinished leaves the URLs
+// it did not fetch there, and the next one restores them and crawls on.
 #include <unistd.h>
 
 #include <atomic>
@@ -12,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <deque>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -26,18 +27,19 @@
 #include "log/log.h"
 #include "log/objlog.h"
 #include "robot/robot_db_env.h"
+#include "robot/url_pool.h"
 #include "robot/vurl_db.h"
 #include "robot/vurl_marking.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_ops.h"
 #include "robot/vurl_record.h"
+#include "tool/crawlsim_pool.h"
 #include "tool/hook_settings.h"
 #include "tool/sim_web.h"
 
 namespace {
 
 constexpr char kOptionString[] = "n:l:s:t:c:kh:d:u:pr:";
-constexpr int32_t kStartDepth = 16;
 constexpr int32_t kRedirected = 3;  // progress status of a page that moved
 constexpr uint32_t kExpiry = 86400;
 constexpr int64_t kProgressEvery = 256;
@@ -45,8 +47,8 @@ constexpr int kMaxThreads = 64;
 constexpr char kRobotLog[] = "logs/crawlsim.log";
 constexpr char kModuleLog[] = "logs/crawlsim-module.log";
 
-// Set by SIGINT and SIGTERM: the crawl takes no new page, and ends as a crawl
-// whose budget is spent.
+// Set by SIGINT and SIGTERM: the crawl takes no new page and ends unfinished,
+// its frontier left in the pool.
 std::atomic<bool> g_stop_requested{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
@@ -129,65 +131,65 @@ SimSettings parse_options(int argc, char *argv[]) {
     return settings;
 }
 
-// A URL claimed for this crawl and waiting to be fetched.
-struct Pending {
-    uint64_t page;
-    int32_t depth;
-};
-
-// The crawl's frontier, shared by the workers. It ends when the page budget
-// is spent, or when it is empty and no worker can add to it.
+// The crawl's frontier. The URLs claimed and not fetched yet wait in the
+// registered URL pool; a worker takes the first one, in key order, into the
+// pool's backup bank while it works on it. The crawl ends when the budget is
+// spent, when a stop is requested, or when the pool is empty and no worker
+// can add to it.
 class Frontier {
   public:
     Frontier(int64_t budget, bool show_progress, int64_t crawl, int64_t crawls)
         : budget_(budget), show_progress_(show_progress), crawl_(crawl), crawls_(crawls) {}
 
-    void add(const Pending &pending) {
-        std::lock_guard<std::mutex> hold(mu_);
-        queue_.push_back(pending);
-    }
-
-    // The next URL to fetch, counted against the budget; false when the
-    // crawl is over.
-    bool take(Pending *next) {
+    // The next URL to fetch, counted against the budget; null when the crawl
+    // is over.
+    SimUrl take() {
         std::unique_lock<std::mutex> hold(mu_);
-        // A signal cannot notify the condition, so the wait looks at the stop
-        // request now and then.
-        const auto over = [&] { return taken_ >= budget_ || g_stop_requested; };
-        while (queue_.empty() && busy_ != 0 && !over()) {
+        // Taking is one step for the workers: two that found the same first
+        // URL would both move it, and fetch it twice. A signal cannot notify
+        // the condition, so the wait looks at the stop request now and then.
+        while (taken_ < budget_ && !g_stop_requested && !failed_) {
+            SimUrl next(url_pool_first_url(nullptr));
+            if (next != nullptr) {
+                if (url_pool_backup_url(next.get()) == 0) {
+                    std::fprintf(stderr, "crawlsim: the URL pool cannot take %s into work\n",
+                                 next->url);
+                    failed_ = true;
+                    break;
+                }
+                ++busy_;
+                if (++taken_ % kProgressEvery == 0 && show_progress_) {
+                    std::fprintf(stderr,
+                                 "\rcrawlsim: crawl %" PRId64 "/%" PRId64 ", %" PRId64
+                                 " pages visited",
+                                 crawl_, crawls_, taken_);
+                }
+                return next;
+            }
+            if (busy_ == 0) break;
             ready_.wait_for(hold, std::chrono::milliseconds(100));
         }
-        if (queue_.empty() || over()) {
-            ready_.notify_all();
-            return false;
-        }
-        *next = queue_.front();
-        queue_.pop_front();
-        ++busy_;
-        if (++taken_ % kProgressEvery == 0 && show_progress_) {
-            std::fprintf(stderr,
-                         "\rcrawlsim: crawl %" PRId64 "/%" PRId64 ", %" PRId64 " pages visited",
-                         crawl_, crawls_, taken_);
-        }
-        return true;
+        ready_.notify_all();
+        return nullptr;
     }
 
-    // Ends the fetch of a taken URL, queueing the links it claimed.
-    void done(const std::vector<Pending> &claimed) {
+    // Ends the work on a taken URL, whose claimed links are in the pool.
+    void done() {
         std::lock_guard<std::mutex> hold(mu_);
         --busy_;
-        queue_.insert(queue_.end(), claimed.begin(), claimed.end());
         ready_.notify_all();
     }
 
     int64_t visited() const { return taken_; }
+    // Whether the pool refused to take a URL into work.
+    bool failed() const { return failed_; }
 
   private:
     std::mutex mu_;
     std::condition_variable ready_;
-    std::deque<Pending> queue_;
     int busy_ = 0;
     int64_t taken_ = 0;
+    bool failed_ = false;
     const int64_t budget_;
     const bool show_progress_;
     const int64_t crawl_;
@@ -225,34 +227,41 @@ void log_visit(const std::string &url, const SimPage &found) {
                  found.database);
 }
 
-// One worker: fetches claimed URLs, claims the links it finds that this
-// crawl has not met yet, and stores the page, as the crawler does.
-void work(Frontier &frontier, const SimWeb &web, const SimSettings &settings, std::mutex &seen_mu,
-          std::unordered_set<uint64_t> &seen) {
-    Pending next;
-    while (frontier.take(&next)) {
-        const std::string url = web.url(next.page);
-        if (settings.fetch_ms > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(settings.fetch_ms));
-        }
-        const SimPage found = web.fetch(next.page);
-        std::vector<Pending> claimed;
-        if (next.depth > 0) {
-            for (uint64_t target : found.links) {
-                const std::string link = web.url(target);
-                if (visited_url_get_status(link.c_str(), url.c_str(), 1, next.depth - 1) !=
-                    kVurlMetInThisCrawl) {
-                    claimed.push_back({target, next.depth - 1});
-                }
+// Fetches the page, claims the links it finds that this crawl has not met
+// yet, putting them into the pool, and stores the page, as the crawler does.
+void visit(const std::string &url, uint64_t page, int32_t depth, const SimWeb &web,
+           const SimSettings &settings) {
+    if (settings.fetch_ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(settings.fetch_ms));
+    }
+    const SimPage found = web.fetch(page);
+    if (depth > 0) {
+        for (uint64_t target : found.links) {
+            const std::string link = web.url(target);
+            if (visited_url_get_status(link.c_str(), url.c_str(), 1, depth - 1) !=
+                kVurlMetInThisCrawl) {
+                url_pool_put_url_obj(make_sim_url(link.c_str(), depth - 1, url.c_str()).get());
             }
         }
-        store_fetch(url, found, web);
-        if (settings.log_rotate_bytes > 0) log_visit(url, found);
-        {
+    }
+    store_fetch(url, found, web);
+    if (settings.log_rotate_bytes > 0) log_visit(url, found);
+}
+
+// One worker: visits the URLs it takes from the pool and, once a page is
+// stored, removes its URL from the pool's backup bank.
+void work(Frontier &frontier, const SimWeb &web, const SimSettings &settings, std::mutex &seen_mu,
+          std::unordered_set<uint64_t> &seen) {
+    while (SimUrl next = frontier.take()) {
+        uint64_t page = 0;
+        // A URL none of this web's (left by a crawl of another web) is dropped.
+        if (web.page_of(next->url, &page)) {
+            visit(next->url, page, next->num_a, web, settings);
             std::lock_guard<std::mutex> hold(seen_mu);
-            seen.insert(next.page);
+            seen.insert(page);
         }
-        frontier.done(claimed);
+        url_pool_done_url_by_key(next->key);
+        frontier.done();
     }
 }
 
@@ -267,18 +276,43 @@ struct Totals {
     int64_t created = 0;
 };
 
+bool cannot_open() {
+    std::fprintf(stderr, "crawlsim: cannot open the visited-URL database in %s\n",
+                 get_robot_db_path() != nullptr ? get_robot_db_path() : "robot");
+    return false;
+}
+
+// The end of a crawl's use of the pool: a finished crawl empties it, an
+// unfinished one leaves its frontier there. Both banks are closed, their
+// files written.
+void leave_pool(bool finished) {
+    if (finished) url_pool_clean();
+    close_all_url_banks();
+}
+
 bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, Totals *totals,
                std::unordered_set<uint64_t> *seen) {
-    if (visited_url_init(1) == 0) return false;
+    if (visited_url_init(1) == 0) return cannot_open();
+    // As a crawler starts, once it alone writes the state directory: the URLs
+    // that were in work when the last crawl stopped wait again with those it
+    // left waiting, and the count of the main bank is taken from its file.
+    url_pool_restore_db();
+    url_pool_refresh_counter();
     const int32_t first_id = g_vurl_meta.next_id;
     const bool tty = isatty(STDERR_FILENO) != 0;
     Frontier frontier(settings.pages, tty, crawl, settings.crawls);
     for (uint64_t page : web.starting_points()) {
         const std::string url = web.url(page);
-        if (visited_url_get_status(url.c_str(), nullptr, 1, kStartDepth) != kVurlMetInThisCrawl) {
-            frontier.add({page, kStartDepth});
+        if (visited_url_get_status(url.c_str(), nullptr, 1, kSimStartDepth) !=
+            kVurlMetInThisCrawl) {
+            url_pool_put_url_obj(make_sim_url(url.c_str(), kSimStartDepth, nullptr).get());
         }
     }
+    // Both banks are open before the workers share the environment, which is
+    // not free-threaded: no file of it is opened while they use it.
+    url_pool *pool = sys_get_url_pool();
+    coll_open(pool->main_bank, DB_CREATE);
+    coll_open(pool->backup_bank, DB_CREATE);
 
     std::mutex seen_mu;
     std::vector<std::thread> workers;
@@ -291,14 +325,18 @@ bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, To
 
     totals->visited += frontier.visited();
     totals->created += g_vurl_meta.next_id - first_id;
-    // The passes run in the last crawl, which they finish.
-    const bool finished =
-        !((settings.keep_unfinished || settings.run_passes) && crawl == settings.crawls);
+    // The passes run in the last crawl, which they finish. A stopped crawl is
+    // not finished.
+    const bool finished = !g_stop_requested && !frontier.failed() &&
+                          !((settings.keep_unfinished || settings.run_passes) &&
+                            crawl == settings.crawls);
+    leave_pool(finished);
     const uint32_t started = g_timestamp;
     // A finished crawl clears its start in the metadata as it shuts down.
     tool_set_erase_status(finished ? 1 : 0);
     visited_url_shutdown(1);
     tool_set_erase_status(0);
+    if (frontier.failed()) return false;
     if (crawl < settings.crawls) wait_past(started);
     return true;
 }
@@ -309,14 +347,15 @@ bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, To
 // later open, once for deletion. The crawl is finished after them unless it
 // is to be kept unfinished.
 bool run_passes(const SimSettings &settings) {
-    if (visited_url_init(1) == 0) return false;
+    if (visited_url_init(1) == 0) return cannot_open();
     const auto start = std::chrono::steady_clock::now();
     ProcessDisabledStartPoint();
     const int revisit = visited_url_scan_brokenlinks(0);
     // The crawl stays unfinished, so the next open continues it.
     visited_url_shutdown(1);
-    if (visited_url_init(1) == 0) return false;
+    if (visited_url_init(1) == 0) return cannot_open();
     const int removal = visited_url_scan_brokenlinks(1);
+    leave_pool(!settings.keep_unfinished);
     tool_set_erase_status(settings.keep_unfinished ? 0 : 1);
     visited_url_shutdown(1);
     tool_set_erase_status(0);
@@ -335,6 +374,20 @@ bool write_urls(const char *path, const SimWeb &web, const std::unordered_set<ui
     out.close();
     return static_cast<bool>(out);
 }
+
+// Registers the pool for the crawl; closes its banks, keeping their files,
+// and forgets it when main returns.
+class PoolHold {
+  public:
+    explicit PoolHold(url_pool *pool) { sys_set_url_pool(pool); }
+    ~PoolHold() {
+        url_pool *pool = sys_get_url_pool();
+        sys_set_url_pool(nullptr);
+        destroy_url_pool(pool);
+    }
+    PoolHold(const PoolHold &) = delete;
+    PoolHold &operator=(const PoolHold &) = delete;
+};
 
 void report(const SimSettings &settings, const SimWeb &web, const Totals &totals,
             const std::unordered_set<uint64_t> &seen, double seconds) {
@@ -374,20 +427,22 @@ int main(int argc, char *argv[]) {
     std::signal(SIGTERM, request_stop);
 
     robot_db_init();
+    // Made after the environment, in the state directory.
+    PoolHold pool(create_url_pool(get_robot_db_path()));
+    if (sys_get_url_pool() == nullptr) {
+        std::fprintf(stderr, "crawlsim: cannot make the URL pool\n");
+        return 1;
+    }
     const auto start = std::chrono::steady_clock::now();
     Totals totals;
     std::unordered_set<uint64_t> seen;
-    const auto cannot_open = [] {
-        std::fprintf(stderr, "crawlsim: cannot open the visited-URL database in %s\n",
-                     get_robot_db_path() != nullptr ? get_robot_db_path() : "robot");
-        return 1;
-    };
     for (int64_t crawl = 1; crawl <= settings.crawls && !g_stop_requested; ++crawl) {
-        if (!run_crawl(settings, web, crawl, &totals, &seen)) return cannot_open();
+        if (!run_crawl(settings, web, crawl, &totals, &seen)) return 1;
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     report(settings, web, totals, seen, elapsed.count());
-    if (settings.run_passes && !run_passes(settings)) return cannot_open();
+    // A stopped crawl is left as it is, its frontier in the pool.
+    if (settings.run_passes && !g_stop_requested && !run_passes(settings)) return 1;
     if (settings.urls_file != nullptr && !write_urls(settings.urls_file, web, seen)) {
         std::fprintf(stderr, "crawlsim: cannot write %s\n", settings.urls_file);
         return 1;

@@ -1,10 +1,10 @@
-// The tool programs' bodies for the crawler hooks: the state directory is
-// "robot" (or the one named with -h), nothing is erased unless a program says
-// so, URLs are taken as they are, the crawl never pauses or stops, nothing is
-// handed back to a depot or site manager, and the URL-pool object hooks,
-// which no tool reaches, end the process.
+// The tool programs' bodies for the crawler hooks but the URL-pool object
+// ones: the state directory is "robot" (or the one named with -h), nothing is
+// erased unless a program says so, URLs are taken as they are, the crawl never
+// pauses or stops, and nothing is handed back to a depot or site manager. The
+// pool object hooks are in no_pool_hooks.cpp for the readers and in
+// crawlsim_pool.cpp for crawlsim.
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -40,19 +40,6 @@ int sys_get_erase_status() {
 
 char *VEL_GetErrorString() {
     return strdup(std::strerror(errno));
-}
-
-url_obj *create_url_obj(const char *, int32_t, int32_t, int32_t, int32_t, const char *,
-                        const char *, int32_t) {
-    std::abort();
-}
-
-char *create_url_obj_key(url_obj *) {
-    std::abort();
-}
-
-void destroy_url_obj(url_obj *) {
-    std::abort();
 }
 
 char *_vel_normalize_url(const char *url) {

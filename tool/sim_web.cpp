@@ -1,6 +1,7 @@
 #include "tool/sim_web.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace {
@@ -32,6 +33,18 @@ std::string SimWeb::url(uint64_t page) const {
     std::snprintf(text, sizeof text, "http://www.site%u.test/p%llu.html",
                   static_cast<unsigned>(page % hosts_), static_cast<unsigned long long>(page));
     return text;
+}
+
+bool SimWeb::page_of(const std::string &url, uint64_t *page) const {
+    const size_t at = url.rfind("/p");
+    if (at == std::string::npos) return false;
+    const char *end = url.data() + url.size();
+    uint64_t number = 0;
+    if (std::from_chars(url.data() + at + 2, end, number).ec != std::errc()) return false;
+    // Only the URL the page is known by, written the same way, is the page's.
+    if (this->url(number) != url) return false;
+    *page = number;
+    return true;
 }
 
 SimPage SimWeb::fetch(uint64_t page) const {

@@ -24,6 +24,8 @@ class SimWeb {
     SimWeb(uint64_t universe, uint32_t links_per_page, uint32_t hosts, uint64_t seed);
 
     std::string url(uint64_t page) const;
+    // The page whose URL is url; false when url is none of this web's.
+    bool page_of(const std::string &url, uint64_t *page) const;
     SimPage fetch(uint64_t page) const;
     // The pages a crawl starts from.
     std::vector<uint64_t> starting_points() const;

@@ -1,11 +1,16 @@
 // crawlsim writes databases through the crawler's operations; crawlpeek must
 // report exactly what crawlsim says it wrote.
+#include <db.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/crawl_report.h"
@@ -13,6 +18,51 @@
 #include "support/scratch_dir.h"
 
 namespace {
+
+// Calls each(key, value) for every record of a pool bank, read with Berkeley
+// DB alone; nothing without the file.
+template <typename Each>
+void walk_bank(const std::string &file, Each each) {
+    DB *db = nullptr;
+    if (db_create(&db, nullptr, 0) != 0) return;
+    DBC *cursor = nullptr;
+    if (db->open(db, nullptr, file.c_str(), nullptr, DB_BTREE, DB_RDONLY, 0) == 0 &&
+        db->cursor(db, nullptr, &cursor, 0) == 0) {
+        DBT key{}, value{};
+        while (cursor->get(cursor, &key, &value, DB_NEXT) == 0) each(&key, &value);
+        cursor->close(cursor);
+    }
+    db->close(db, 0);
+}
+
+// The URLs of a bank's records: a value holds three 32-bit numbers, then the URL.
+std::set<std::string> pool_urls(const std::string &file) {
+    std::set<std::string> urls;
+    walk_bank(file, [&](DBT *, DBT *value) { urls.insert(static_cast<char *>(value->data) + 12); });
+    return urls;
+}
+
+// Takes the main bank's first URL into a new backup bank, as a crash while
+// it was in work leaves it. The crawl's environment goes first: it may hold
+// pages of the files.
+void take_first_into_work(const std::string &robot) {
+    for (const auto &entry : std::filesystem::directory_iterator(robot)) {
+        if (entry.path().filename().string().starts_with("__db.")) remove(entry.path());
+    }
+    DB *main = nullptr, *backup = nullptr;
+    ASSERT_TRUE(db_create(&main, nullptr, 0) == 0 && db_create(&backup, nullptr, 0) == 0);
+    const std::string from = robot + "/enumerate.db", to = robot + "/enumerate_bak.db";
+    ASSERT_EQ(main->open(main, nullptr, from.c_str(), nullptr, DB_BTREE, 0, 0), 0);
+    ASSERT_EQ(backup->open(backup, nullptr, to.c_str(), nullptr, DB_BTREE, DB_CREATE, 0644), 0);
+    DBC *cursor = nullptr;
+    DBT key{}, value{};
+    ASSERT_EQ(main->cursor(main, nullptr, &cursor, 0), 0);
+    ASSERT_EQ(cursor->get(cursor, &key, &value, DB_FIRST), 0);
+    EXPECT_EQ(backup->put(backup, nullptr, &key, &value, 0), 0);
+    EXPECT_EQ(cursor->del(cursor, 0), 0);
+    cursor->close(cursor);
+    EXPECT_EQ(backup->close(backup, 0) + main->close(main, 0), 0);
+}
 
 class CrawlsimTest : public testing::Test {
   protected:
@@ -82,6 +132,54 @@ TEST_F(CrawlsimTest, OptionsOutsideTheirRangesPrintTheUsage) {
     ProcessResult s = sim({"-n", "10", "-l", "0", "-t", "64"});
     ASSERT_EQ(s.status, 0) << s.err;
     EXPECT_EQ(sim_counts(s.out)["visited"], 3);
+}
+
+// A crawl left unfinished, with -k at the end of its budget or by a signal,
+// leaves the URLs it claimed and did not fetch in the pool; a finished one,
+// the same crawl without -k, leaves it empty.
+TEST_F(CrawlsimTest, OnlyAnUnfinishedCrawlLeavesItsFrontierInThePool) {
+    const struct {
+        std::vector<std::string> args;
+        bool signal, frontier;
+    } rows[] = {
+        {{"-n", "3", "-l", "1"}, false, false},
+        {{"-n", "3", "-l", "1", "-k"}, false, true},
+        {{"-n", "1000", "-d", "100"}, true, true},
+    };
+    for (const auto &row : rows) {
+        ScratchDir dir;
+        RunningProcess crawl = start_process(CRAWLSIM_BINARY, row.args, dir.path());
+        // The pool's file is made once the crawl handles the signal.
+        while (row.signal && !file_exists(dir.file("robot/enumerate.db"))) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (row.signal) kill(crawl.pid, SIGTERM);
+        ProcessResult s = finish_process(&crawl);
+        ASSERT_EQ(s.status, 0) << s.err;
+        EXPECT_EQ(pool_urls(dir.file("robot/enumerate.db")).empty(), !row.frontier) << row.args[0];
+        EXPECT_EQ(pool_urls(dir.file("robot/enumerate_bak.db")), std::set<std::string>{});
+    }
+}
+
+// The next crawl restores the frontier, from both banks as a crash leaves
+// it, and goes on with the crawl: the starting points, met already, wait no
+// more, and the frontier's URLs, one link from them, come before the links
+// found on their pages.
+TEST_F(CrawlsimTest, TheNextCrawlRestoresTheFrontierAndCrawlsItFirst) {
+    ASSERT_EQ(sim({"-n", "3", "-l", "1", "-k"}).status, 0);
+    const std::set<std::string> frontier = pool_urls(dir_.file("robot/enumerate.db"));
+    ASSERT_GE(frontier.size(), 2u);
+    take_first_into_work(dir_.file("robot"));
+    ProcessResult s = sim({"-n", "3", "-l", "1", "-u", "urls.txt"});
+    ASSERT_EQ(s.status, 0) << s.err;
+    std::istringstream lines(read_file(dir_.file("urls.txt")));
+    std::set<std::string> visited;
+    for (std::string url; std::getline(lines, url);) visited.insert(url);
+    EXPECT_EQ(visited.count("http://www.site0.test/p0.html"), 0u);
+    for (const std::string &url : frontier) EXPECT_EQ(visited.count(url), 1u) << url;
+    for (const char *bank : {"robot/enumerate.db", "robot/enumerate_bak.db"}) {
+        EXPECT_EQ(pool_urls(dir_.file(bank)), std::set<std::string>{}) << bank;
+    }
 }
 
 }  // namespace
