@@ -183,6 +183,26 @@ TEST_F(CrawldbTest, DiffNamesWhatWasAddedRemovedAndChanged) {
     EXPECT_EQ(same.out, "");
     EXPECT_EQ(run({"diff", "old", "nowhere"}).status, 2);
     EXPECT_EQ(listing(dir_.path()), before);
+
+    // A copy of a crawl's files holds files with the ids of the originals:
+    // each side is read as itself. The crawl that goes on adds what it met.
+    auto crawl = [&](const char *pages, const char *last) {
+        return run_process(CRAWLSIM_BINARY, {"-n", pages, "-l", "4", "-h", "sim", last},
+                           dir_.path());
+    };
+    // Left unfinished, the crawl goes on from its frontier the next time.
+    ASSERT_EQ(crawl("100", "-k").status, 0);
+    std::filesystem::create_directory(dir_.file("first"));
+    for (const char *file : {"/url-visited.db", "/vid.db"}) {
+        std::filesystem::copy_file(dir_.file("sim") + file, dir_.file("first") + file);
+    }
+    ASSERT_EQ(crawl("150", "-c1").status, 0);
+    const json grown = json::parse(run({"diff", "first", "sim", "--summary", "--json"}).out);
+    const json first = json::parse(run({"stats", "-h", "first", "--json"}).out);
+    const json now = json::parse(run({"stats", "-h", "sim", "--json"}).out);
+    EXPECT_EQ(grown["added"], now["records"].get<int>() - first["records"].get<int>());
+    EXPECT_GT(grown["added"], 0);
+    EXPECT_EQ(grown["removed"], 0);
 }
 
 // A pool value: three numbers, the URL and two texts.

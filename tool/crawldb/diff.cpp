@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -26,9 +27,17 @@ namespace {
 
 constexpr uint64_t kNoDigest = 0;
 
-// One crawl database: its two files, and what its records say by id.
+// Closes an environment once its files are closed.
+struct CloseEnv {
+    void operator()(DB_ENV *env) const { env->close(env, 0); }
+};
+
+// One crawl database: its environment and two files, and what its records
+// say by id. The files are declared after the environment, so that they
+// close first.
 struct Side {
     std::string home;
+    std::unique_ptr<DB_ENV, CloseEnv> env;
     std::string records_path;
     std::string ids_path;
     StorageObjectPtr records;
@@ -230,31 +239,31 @@ int run_diff(const DiffOptions &options) {
                           side->home.c_str());
         }
     }
-    // Two databases, perhaps each with a crawler's environment: neither is
-    // joined.
-    DB_ENV *env = crawldb_open_env(old_side.home, false);
-    if (env == nullptr) return 2;
-    sys_set_db_env(env);
+    // Each database has a private environment of its own: one a copy of the
+    // other holds files with the same ids, which one cache would take for
+    // the same files. A crawler's environment is not joined.
+    for (Side *side : {&old_side, &new_side}) {
+        side->env.reset(crawldb_open_env(side->home, false));
+        if (side->env == nullptr) return 2;
+        sys_set_db_env(side->env.get());
+        side->records = open_file_read_only(side->records_path);
+        side->ids = open_file_read_only(side->ids_path);
+    }
+    sys_set_db_env(nullptr);
     int status = 2;
-    {
-        for (Side *side : {&old_side, &new_side}) {
-            side->records = open_file_read_only(side->records_path);
-            side->ids = open_file_read_only(side->ids_path);
-        }
-        if (old_side.records && old_side.ids && new_side.records && new_side.ids &&
-            learn(&old_side) && learn(&new_side)) {
-            Differ differ(&old_side, &new_side, options);
-            if (differ.merge()) {
-                if (options.summary) differ.print_counts();
-                status = differ.counts().total() != 0 ? 1 : 0;
-            }
-        }
-        for (Side *side : {&old_side, &new_side}) {
-            side->records.reset();
-            side->ids.reset();
+    if (old_side.records && old_side.ids && new_side.records && new_side.ids &&
+        learn(&old_side) && learn(&new_side)) {
+        Differ differ(&old_side, &new_side, options);
+        if (differ.merge()) {
+            if (options.summary) differ.print_counts();
+            status = differ.counts().total() != 0 ? 1 : 0;
         }
     }
-    robot_db_shutdown();
+    for (Side *side : {&old_side, &new_side}) {
+        side->records.reset();
+        side->ids.reset();
+        side->env.reset();
+    }
     if (verification.finish(true) != Verification::Outcome::kSound) return 2;
     return status;
 }
