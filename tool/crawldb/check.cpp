@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -342,22 +343,30 @@ bool Checker::run() {
 
 }  // namespace
 
-int run_check(const CrawlDb &db, CrawlDb::Opened opened, const CheckOptions &options) {
-    Findings findings(options.examples);
+int run_check(CrawlDb *db, CrawlDb::Opened opened, const CheckOptions &options) {
+    auto findings = std::make_unique<Findings>(options.examples);
     int64_t records = 0;
-    if (opened == CrawlDb::Opened::kDamaged) {
-        for (const std::string &file : db.damaged()) {
-            findings.add(kDamagedFile, [&] { return json{{"file", file}}; });
-        }
-    } else {
-        Checker checker(db, &findings);
-        if (!checker.run()) return 2;
+    if (opened == CrawlDb::Opened::kOpen) {
+        Checker checker(*db, findings.get());
+        const bool read = checker.run();
         records = checker.records();
+        // What was read from a damaged file means nothing.
+        opened = db->confirm(false);
+        if (opened == CrawlDb::Opened::kTrouble || (!read && opened == CrawlDb::Opened::kOpen)) {
+            return 2;
+        }
+    }
+    if (opened == CrawlDb::Opened::kDamaged) {
+        findings = std::make_unique<Findings>(options.examples);
+        records = 0;
+        for (const std::string &file : db->damaged()) {
+            findings->add(kDamagedFile, [&] { return json{{"file", file}}; });
+        }
     }
     if (options.json) {
-        findings.print_json(records);
+        findings->print_json(records);
     } else {
-        findings.print_text(records);
+        findings->print_text(records);
     }
-    return findings.clean() ? 0 : 1;
+    return findings->clean() ? 0 : 1;
 }

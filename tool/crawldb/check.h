@@ -19,11 +19,12 @@ struct CheckOptions {
     size_t examples = 5;  // examples shown of each kind of problem
 };
 
-// Reports on standard output what opened found (a damaged file is one
-// problem, and nothing more is checked) or what the checks of the open
-// database find: one line per kind of problem with its count and examples,
-// or with json one object. The exit status: 0 clean, 1 problems, 2 when a
-// read failed (reported).
-int run_check(const CrawlDb &db, CrawlDb::Opened opened, const CheckOptions &options);
+// Reports on standard output what the checks of the database db has opened
+// find, or, when opened is kDamaged or db then finds a file damaged, that
+// damage as one problem and nothing more: one line per kind of problem with
+// its count and examples, or with json one object. The exit status: 0
+// clean, 1 problems, 2 when a read failed or a file could not be verified
+// (reported).
+int run_check(CrawlDb *db, CrawlDb::Opened opened, const CheckOptions &options);
 
 #endif  // CRAWLPEEK_TOOL_CRAWLDB_CHECK_H_

@@ -71,8 +71,8 @@ CrawlDb::Opened CrawlDb::open(const std::string &home, unsigned files_to_verify,
     return Opened::kOpen;
 }
 
-CrawlDb::Opened CrawlDb::confirm() {
-    const Verification::Outcome outcome = verification_.finish(true);
+CrawlDb::Opened CrawlDb::confirm(bool report_damage) {
+    const Verification::Outcome outcome = verification_.finish(report_damage);
     being_written_ = being_written_ || verification_.being_written();
     note_writer();
     switch (outcome) {

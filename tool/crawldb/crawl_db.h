@@ -43,9 +43,10 @@ class CrawlDb {
     Opened open(const std::string &home, unsigned files_to_verify, Verification::When when);
 
     // Waits for the files verified alongside: kOpen when they are sound or
-    // being written; kDamaged when one is damaged, kTrouble when one could
-    // not be verified (both reported).
-    Opened confirm();
+    // being written; kDamaged when one is damaged (reported on standard
+    // error when report_damage is set); kTrouble when one could not be
+    // verified (reported).
+    Opened confirm(bool report_damage = true);
 
     // The damaged files' names, when open gave kDamaged.
     const std::vector<std::string> &damaged() const { return verification_.damaged(); }

@@ -122,7 +122,19 @@ bool read_date(const std::optional<std::string> &text, const char *option,
 // Opens the database for a command that refuses a damaged one, verifying
 // the files alongside the reading; false (reported) when it cannot go on.
 bool open_for_reading(CrawlDb *db, const std::string &home, unsigned files) {
-    return db->open(home, files, Verification::When::kAlongside) == CrawlDb::Opened::kOpen;
+    switch (db->open(home, files, Verification::When::kAlongside)) {
+        case CrawlDb::Opened::kOpen:
+            return true;
+        case CrawlDb::Opened::kDamaged:
+            for (const std::string &file : db->damaged()) {
+                crawldb_error("%s does not pass verification: it is damaged (see crawldb check)",
+                              file.c_str());
+            }
+            break;
+        case CrawlDb::Opened::kTrouble:
+            break;
+    }
+    return false;
 }
 
 Command define_stats(CLI::App *app, Common *common) {
@@ -211,12 +223,11 @@ Command define_check(CLI::App *app, Common *common) {
     command.run = [=] {
         options->json = common->json;
         CrawlDb db;
-        // A damaged file is one of check's findings, not a reason to stop:
-        // the files are verified before they are read.
+        // A damaged file is one of check's findings, not a reason to stop.
         const CrawlDb::Opened opened =
-            db.open(common->home, kRecordFileBit | kIdFileBit, Verification::When::kFirst);
+            db.open(common->home, kRecordFileBit | kIdFileBit, Verification::When::kAlongside);
         if (opened == CrawlDb::Opened::kTrouble) return kTrouble;
-        return run_check(db, opened, *options);
+        return run_check(&db, opened, *options);
     };
     return command;
 }
@@ -365,7 +376,7 @@ int main(int argc, char **argv) {
 
     // Berkeley DB trusts the pages it reads: a page changed under the reader
     // ends the child, not the operator's shell pipeline with a crash.
-    const ReaderEnd end = run_reader_in_child([chosen](pid_t) {
+    auto read = [chosen](pid_t) {
         const int status = chosen->run();
         // Output lost to a full disk must not pass for a complete run.
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -373,7 +384,14 @@ int main(int argc, char **argv) {
             return kTrouble;
         }
         return status;
-    });
+    };
+    ReaderEnd end = run_reader_in_child(read);
+    if (end.signal == 0 && end.status == kVerificationStopStatus) {
+        // A verifier found damage while the files were read: read again,
+        // verifying first, so that the command reports it as it does.
+        Verification::always_first();
+        end = run_reader_in_child(read);
+    }
     if (end.signal == 0) return end.status;
     crawldb_error("reading the database ended with signal %d (%s); the output is cut short",
                   end.signal, strsignal(end.signal));

@@ -232,12 +232,19 @@ int run_diff(const DiffOptions &options) {
     Verification verification;
     for (const Side *side : {&old_side, &new_side}) {
         for (const std::string &path : {side->records_path, side->ids_path}) {
-            verification.add(path, side->records_path, Verification::When::kAlongside);
+            if (!verification.add(path, side->records_path, Verification::When::kAlongside)) {
+                return 2;
+            }
         }
         if (vurl_writer_lock_held(side->records_path.c_str()) != 0) {
             crawldb_error("a crawler is writing %s; diff reads its files as they lie on disk",
                           side->home.c_str());
         }
+    }
+    // Files verified first are refused before they are read.
+    if (!verification.damaged().empty()) {
+        verification.finish(true);
+        return 2;
     }
     // Each database has a private environment of its own: one a copy of the
     // other holds files with the same ids, which one cache would take for

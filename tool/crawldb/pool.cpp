@@ -218,9 +218,14 @@ int run_pool(const PoolOptions &options) {
             crawldb_error("%s is missing: counted as empty", bank.path.c_str());
         } else if (!crawldb_readable(bank.path, false)) {
             return 2;
-        } else {
-            verification.add(bank.path, mark, Verification::When::kAlongside);
+        } else if (!verification.add(bank.path, mark, Verification::When::kAlongside)) {
+            return 2;
         }
+    }
+    // Files verified first are refused before they are read.
+    if (!verification.damaged().empty()) {
+        verification.finish(true);
+        return 2;
     }
     DB_ENV *env = crawldb_open_env(absolute, vurl_writer_lock_held(mark.c_str()) != 0);
     if (env == nullptr) return 2;

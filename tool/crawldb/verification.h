@@ -9,6 +9,11 @@
 
 #include "tool/record_check.h"
 
+// The status a reader ends with when a verifier running alongside finds its
+// file damaged. The caller then reads again with every file verified first,
+// which reports the damage as each command does.
+inline constexpr int kVerificationStopStatus = 3;
+
 class Verification {
   public:
     enum class When {
@@ -27,14 +32,18 @@ class Verification {
     // Stops verifiers still running.
     ~Verification();
 
-    // Verifies path, whose writer marks mark_path, as when says. A file
-    // verified first is judged now: false when it could not be verified
-    // (reported). Verified alongside, the file may be damaged while it is
-    // read: call finish() before trusting what was read. A verifier that
-    // finds damage first ends this process at once with status 2 and a line
-    // on standard error, so that a reader going round a damaged page stops;
-    // this process must be one that may end so (a reader's child).
+    // Verifies path, whose writer marks mark_path, as when says (always
+    // first after always_first()). A file verified first is judged now:
+    // false when it could not be verified (reported). Verified alongside,
+    // the file may be damaged while it is read: call finish() before
+    // trusting what was read. A verifier that finds damage first ends this
+    // process at once, silently, with kVerificationStopStatus, so that a
+    // reader going round a damaged page stops; this process must be one that
+    // may end so (a reader's child).
     bool add(const std::string &path, const std::string &mark_path, When when);
+
+    // Makes every later add verify first, for the whole process.
+    static void always_first();
 
     // Waits for the verifiers started alongside. A damaged file is named on
     // standard error when report_damage is set.
@@ -50,7 +59,6 @@ class Verification {
     bool note(const std::string &path, RecordFileState state);
 
     std::vector<std::pair<std::string, std::unique_ptr<FileCheck>>> running_;
-    std::string running_names_;  // the files verified alongside, for the damage line
     std::vector<std::string> damaged_;
     bool being_written_ = false;
     bool unchecked_ = false;
