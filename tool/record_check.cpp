@@ -2,6 +2,7 @@
 
 #include <db.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,8 +50,13 @@ pid_t start_verifier(const std::string &path, bool quiet,
     // The verifier can fail hard on a badly damaged file, so it runs in a
     // child: a crash counts as damage like a failed check does.
     std::fflush(nullptr);
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child != 0) return child;
+    // The verifier ends with the process that started it, whichever way
+    // that ends.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
     if (quiet) {
         const int null = open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDERR_FILENO);
@@ -71,7 +77,20 @@ VerifyResult wait_verifier(pid_t child) {
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) return VerifyResult::kNotRun;
     }
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return VerifyResult::kNotRun;
+    if (WIFSIGNALED(status)) {
+        // A verifier that crashed on the file found it damaged; one that
+        // was killed (out of memory, or by someone) found nothing.
+        switch (WTERMSIG(status)) {
+            case SIGSEGV:
+            case SIGBUS:
+            case SIGABRT:
+            case SIGFPE:
+            case SIGILL:
+                return VerifyResult::kFailed;
+            default:
+                return VerifyResult::kNotRun;
+        }
+    }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? VerifyResult::kPassed
                                                           : VerifyResult::kFailed;
 }
@@ -137,7 +156,9 @@ FileCheck::FileCheck(const std::string &path, const std::string &mark_path, int 
     if (!before.exists) return;
     const pid_t reader = getpid();
     auto on_failure = [&] {
-        if (damage_signal != 0 &&
+        // A reader that is gone has no use for the signal, and its pid may
+        // be another process's by now.
+        if (damage_signal != 0 && getppid() == reader &&
             judge(path, mark_path, before, VerifyResult::kFailed) == RecordFileState::kDamaged) {
             kill(reader, damage_signal);
         }

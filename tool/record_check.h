@@ -23,9 +23,9 @@ enum class VerifyResult { kPassed, kFailed, kNotRun };
 // Berkeley DB's verifier over the file at path, reading the file itself
 // rather than the shared cache, in a child process (which the caller's other
 // threads must allow); what it finds goes to standard error. kFailed also
-// when the verifier crashed on the file; kNotRun when no child could be
-// started or waited for, or it was killed (SIGKILL: out of memory, or an
-// operator).
+// when the verifier crashed on the file (SIGSEGV, SIGBUS, SIGABRT, SIGFPE or
+// SIGILL); kNotRun when no child could be started or waited for, or another
+// signal killed it (SIGKILL: out of memory, or an operator).
 VerifyResult verify_record_file(const std::string &path);
 // The same, with what the verifier finds left unsaid.
 VerifyResult verify_record_file_quietly(const std::string &path);

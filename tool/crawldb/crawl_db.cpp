@@ -48,6 +48,9 @@ CrawlDb::Opened CrawlDb::open(const std::string &home, unsigned files_to_verify,
     if (!crawldb_readable(records, false) || !crawldb_readable(ids, false)) {
         return Opened::kTrouble;
     }
+    // Every reader reads vid.db's metadata at least: a reading that failed is
+    // read again with both files verified.
+    if (Verification::first_always()) files_to_verify = kRecordFileBit | kIdFileBit;
     for (const auto &[bit, path] : {std::pair{kRecordFileBit, records}, std::pair{kIdFileBit, ids}}) {
         if ((files_to_verify & bit) != 0 && !verification_.add(path, records, when)) {
             return Opened::kTrouble;
@@ -62,10 +65,7 @@ CrawlDb::Opened CrawlDb::open(const std::string &home, unsigned files_to_verify,
     if (env == nullptr) return Opened::kTrouble;
     sys_set_db_env(env);
     if (visited_url_open_read_only() == 0) {
-        // Damage is the likeliest reason; the verifier says whether it is.
-        if (confirm() == Opened::kOpen) {
-            crawldb_error("%s cannot be read as a visited-URL database", home.c_str());
-        }
+        crawldb_error("%s cannot be read as a visited-URL database", home.c_str());
         return Opened::kTrouble;
     }
     return Opened::kOpen;

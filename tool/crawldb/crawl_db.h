@@ -36,7 +36,8 @@ class CrawlDb {
     ~CrawlDb();
 
     // Opens the database of the robot state directory home, verifying the
-    // files in files_to_verify as when says (see Verification::add). A
+    // files in files_to_verify as when says (see Verification::add; once
+    // everything is verified first, both files are). A
     // crawler writing the database is noted on standard error, and the
     // files are then read as they stand. Only one database is open at a
     // time in a process.
@@ -47,6 +48,10 @@ class CrawlDb {
     // error when report_damage is set); kTrouble when one could not be
     // verified (reported).
     Opened confirm(bool report_damage = true);
+
+    // The status to end with after a read of the files failed (see
+    // Verification::read_failure_status).
+    int read_failure_status() const { return verification_.read_failure_status(); }
 
     // The damaged files' names, when open gave kDamaged.
     const std::vector<std::string> &damaged() const { return verification_.damaged(); }

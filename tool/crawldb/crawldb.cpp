@@ -5,7 +5,10 @@
 // Exit statuses: 0 done (check: clean), 1 nothing matched, problems or
 // differences found, 2 trouble: bad usage, a database that cannot be read
 // or is damaged.
+#include <unistd.h>
+
 #include <cctype>
+#include <csignal>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -23,9 +26,11 @@
 #include "tool/crawldb/date_option.h"
 #include "tool/crawldb/diff.h"
 #include "tool/crawldb/export_records.h"
+#include "tool/crawldb/held_stderr.h"
 #include "tool/crawldb/links.h"
 #include "tool/crawldb/plan.h"
 #include "tool/crawldb/pool.h"
+#include "tool/crawldb/progress.h"
 #include "tool/crawldb/stats.h"
 #include "tool/reader_child.h"
 #include "tool/standard_fds.h"
@@ -120,21 +125,22 @@ bool read_date(const std::optional<std::string> &text, const char *option,
 }
 
 // Opens the database for a command that refuses a damaged one, verifying
-// the files alongside the reading; false (reported) when it cannot go on.
-bool open_for_reading(CrawlDb *db, const std::string &home, unsigned files) {
+// the files alongside the reading: 0 when it is open, else the status to end
+// with (reported).
+int open_for_reading(CrawlDb *db, const std::string &home, unsigned files) {
     switch (db->open(home, files, Verification::When::kAlongside)) {
         case CrawlDb::Opened::kOpen:
-            return true;
+            return 0;
         case CrawlDb::Opened::kDamaged:
             for (const std::string &file : db->damaged()) {
                 crawldb_error("%s does not pass verification: it is damaged (see crawldb check)",
                               file.c_str());
             }
-            break;
+            return kTrouble;
         case CrawlDb::Opened::kTrouble:
             break;
     }
-    return false;
+    return db->read_failure_status();
 }
 
 Command define_stats(CLI::App *app, Common *common) {
@@ -158,7 +164,7 @@ Command define_stats(CLI::App *app, Common *common) {
     };
     command.run = [=] {
         CrawlDb db;
-        if (!open_for_reading(&db, common->home, kRecordFileBit)) return kTrouble;
+        if (const int status = open_for_reading(&db, common->home, kRecordFileBit)) return status;
         return run_stats(&db, *options);
     };
     return command;
@@ -203,7 +209,7 @@ Command define_export(CLI::App *app, Common *common) {
     command.run = [=] {
         CrawlDb db;
         const unsigned files = options->prefix ? kRecordFileBit | kIdFileBit : kRecordFileBit;
-        if (!open_for_reading(&db, common->home, files)) return kTrouble;
+        if (const int status = open_for_reading(&db, common->home, files)) return status;
         return run_export(&db, *options);
     };
     return command;
@@ -226,7 +232,7 @@ Command define_check(CLI::App *app, Common *common) {
         // A damaged file is one of check's findings, not a reason to stop.
         const CrawlDb::Opened opened =
             db.open(common->home, kRecordFileBit | kIdFileBit, Verification::When::kAlongside);
-        if (opened == CrawlDb::Opened::kTrouble) return kTrouble;
+        if (opened == CrawlDb::Opened::kTrouble) return db.read_failure_status();
         return run_check(&db, opened, *options);
     };
     return command;
@@ -272,7 +278,7 @@ Command define_links(CLI::App *app, Common *common) {
     };
     command.run = [=] {
         CrawlDb db;
-        if (!open_for_reading(&db, common->home, kRecordFileBit | kIdFileBit)) return kTrouble;
+        if (const int status = open_for_reading(&db, common->home, kRecordFileBit | kIdFileBit)) return status;
         return run_links(&db, *options);
     };
     return command;
@@ -289,7 +295,7 @@ Command define_plan(CLI::App *app, Common *common) {
     command.run = [=] {
         options->json = common->json;
         CrawlDb db;
-        if (!open_for_reading(&db, common->home, kRecordFileBit)) return kTrouble;
+        if (const int status = open_for_reading(&db, common->home, kRecordFileBit)) return status;
         return run_plan(&db, *options);
     };
     return command;
@@ -336,6 +342,45 @@ Command define_pool(CLI::App *app, Common *common) {
     return command;
 }
 
+// Runs the command's reading in a child and returns the status to exit
+// with. Berkeley DB trusts the pages it reads: a damaged page, or one a
+// crawler changes under the reader, can end the reader with a signal, which
+// ends the child, not the operator's shell pipeline. The files are verified
+// alongside the first reading; when that reading stops on damage, fails or
+// ends by a signal, it is done again with every file verified first, and
+// only what that one says on standard error is shown (what the first said
+// is held back until its fate is known).
+int read_database(const Command &command) {
+    auto read = [&command](pid_t) {
+        const int status = command.run();
+        // Output lost to a full disk must not pass for a complete run.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            crawldb_error("writing the output: %s", std::strerror(errno));
+            return kTrouble;
+        }
+        return status;
+    };
+    const int terminal = dup(STDERR_FILENO);
+    if (terminal >= 0) Progress::show_on(terminal);
+    HeldStderr held;
+    ReaderEnd end = run_reader_in_child(read);
+    const bool again = end.status == kVerificationStopStatus ||
+                       (end.signal != 0 && end.signal != SIGPIPE);
+    if (again) held.discard();
+    held.release();
+    if (again) {
+        Verification::always_first();
+        end = run_reader_in_child(read);
+    }
+    if (end.signal != 0) {
+        crawldb_error("reading the database ended with signal %d (%s); the output is cut short",
+                      end.signal, strsignal(end.signal));
+        return kTrouble;
+    }
+    // A status the second reading cannot give; anything but 0 and 1 is trouble.
+    return end.status <= 1 ? end.status : kTrouble;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -374,26 +419,5 @@ int main(int argc, char **argv) {
     }
     if (chosen == nullptr || !chosen->prepare()) return kTrouble;
 
-    // Berkeley DB trusts the pages it reads: a page changed under the reader
-    // ends the child, not the operator's shell pipeline with a crash.
-    auto read = [chosen](pid_t) {
-        const int status = chosen->run();
-        // Output lost to a full disk must not pass for a complete run.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            crawldb_error("writing the output: %s", std::strerror(errno));
-            return kTrouble;
-        }
-        return status;
-    };
-    ReaderEnd end = run_reader_in_child(read);
-    if (end.signal == 0 && end.status == kVerificationStopStatus) {
-        // A verifier found damage while the files were read: read again,
-        // verifying first, so that the command reports it as it does.
-        Verification::always_first();
-        end = run_reader_in_child(read);
-    }
-    if (end.signal == 0) return end.status;
-    crawldb_error("reading the database ended with signal %d (%s); the output is cut short",
-                  end.signal, strsignal(end.signal));
-    return kTrouble;
+    return read_database(*chosen);
 }

@@ -257,20 +257,19 @@ int run_diff(const DiffOptions &options) {
         side->ids = open_file_read_only(side->ids_path);
     }
     sys_set_db_env(nullptr);
-    int status = 2;
+    int status = verification.read_failure_status();
     if (old_side.records && old_side.ids && new_side.records && new_side.ids &&
         learn(&old_side) && learn(&new_side)) {
         Differ differ(&old_side, &new_side, options);
-        if (differ.merge()) {
-            if (options.summary) differ.print_counts();
-            status = differ.counts().total() != 0 ? 1 : 0;
-        }
+        if (differ.merge()) status = differ.counts().total() != 0 ? 1 : 0;
+        if (status <= 1 && options.summary) differ.print_counts();
     }
     for (Side *side : {&old_side, &new_side}) {
         side->records.reset();
         side->ids.reset();
         side->env.reset();
     }
+    if (status > 1) return status;
     if (verification.finish(true) != Verification::Outcome::kSound) return 2;
     return status;
 }

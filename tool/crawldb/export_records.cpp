@@ -326,6 +326,7 @@ int run_export(CrawlDb *db, const ExportOptions &options) {
         }
     }
     std::fflush(stdout);
-    if (!read || db->confirm() != CrawlDb::Opened::kOpen) return 2;
+    if (!read) return db->read_failure_status();
+    if (db->confirm() != CrawlDb::Opened::kOpen) return 2;
     return written != 0 ? 0 : 1;
 }

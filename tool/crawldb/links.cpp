@@ -225,7 +225,8 @@ int LinkJoin::run() {
             break;
     }
     output_.flush();
-    if (!read || db_.confirm() != CrawlDb::Opened::kOpen) return 2;
+    if (!read) return db_.read_failure_status();
+    if (db_.confirm() != CrawlDb::Opened::kOpen) return 2;
     if (options_.mode == LinksOptions::Mode::kBroken && !options_.json) {
         std::fflush(stdout);
         std::fprintf(stderr,

@@ -312,9 +312,9 @@ int Planner::run() {
         crawldb_error("no crawl is in progress: the end-of-crawl passes would hand on nothing");
         return 0;
     }
-    if (!learn()) return 2;
+    if (!learn()) return db_.read_failure_status();
     find_start_points();
-    if (!mark() || !hand_on()) return 2;
+    if (!mark() || !hand_on()) return db_.read_failure_status();
     output_.flush();
     if (db_.confirm() != CrawlDb::Opened::kOpen) return 2;
     print_counts();

@@ -227,7 +227,12 @@ int run_pool(const PoolOptions &options) {
         verification.finish(true);
         return 2;
     }
-    DB_ENV *env = crawldb_open_env(absolute, vurl_writer_lock_held(mark.c_str()) != 0);
+    const bool crawler_writing = vurl_writer_lock_held(mark.c_str()) != 0;
+    if (crawler_writing) {
+        crawldb_error("a crawler is writing the pool; URLs it moves meanwhile may be counted as "
+                      "they were, or not at all");
+    }
+    DB_ENV *env = crawldb_open_env(absolute, crawler_writing);
     if (env == nullptr) return 2;
     sys_set_db_env(env);
     PoolReport report(options);
@@ -244,7 +249,8 @@ int run_pool(const PoolOptions &options) {
         bank.file.reset();
     }
     robot_db_shutdown();
-    if (!read || verification.finish(true) != Verification::Outcome::kSound) return 2;
+    if (!read) return verification.read_failure_status();
+    if (verification.finish(true) != Verification::Outcome::kSound) return 2;
     if (options.collection) return report.listed() != 0 ? 0 : 1;
     report.print_counts();
     return 0;

@@ -10,20 +10,25 @@ namespace {
 constexpr std::chrono::seconds kQuietTime{2};
 constexpr std::chrono::milliseconds kRefresh{250};
 
+int progress_fd = STDERR_FILENO;
+
 }  // namespace
 
 Progress::Progress(std::string what, uint64_t total)
     : what_(std::move(what)),
       total_(total),
-      enabled_(isatty(STDERR_FILENO) == 1),
+      enabled_(isatty(progress_fd) == 1),
       start_(std::chrono::steady_clock::now()),
       next_show_(start_ + kQuietTime) {}
+
+void Progress::show_on(int fd) {
+    progress_fd = fd;
+}
 
 Progress::~Progress() {
     if (!shown_) return;
     // Back to the start of the line, which is then cleared to its end.
-    std::fputs("\r\x1b[K", stderr);
-    std::fflush(stderr);
+    dprintf(progress_fd, "\r\x1b[K");
 }
 
 void Progress::show() {
@@ -33,10 +38,9 @@ void Progress::show() {
     shown_ = true;
     // Records added by a live crawler can take the count past the total.
     if (total_ != 0 && done_ <= total_) {
-        std::fprintf(stderr, "\rcrawldb %s: %" PRIu64 " of %" PRIu64 " records (%" PRIu64 "%%)",
-                     what_.c_str(), done_, total_, done_ * 100 / total_);
+        dprintf(progress_fd, "\rcrawldb %s: %" PRIu64 " of %" PRIu64 " records (%" PRIu64 "%%)",
+                what_.c_str(), done_, total_, done_ * 100 / total_);
     } else {
-        std::fprintf(stderr, "\rcrawldb %s: %" PRIu64 " records", what_.c_str(), done_);
+        dprintf(progress_fd, "\rcrawldb %s: %" PRIu64 " records", what_.c_str(), done_);
     }
-    std::fflush(stderr);
 }

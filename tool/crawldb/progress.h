@@ -17,6 +17,10 @@ class Progress {
     Progress(const Progress &) = delete;
     Progress &operator=(const Progress &) = delete;
 
+    // Shows progress on fd rather than on standard error (which may be
+    // held back meanwhile); for every Progress made later.
+    static void show_on(int fd);
+
     // Counts one record read.
     void step() {
         if (enabled_ && ++done_ % kStride == 0) show();

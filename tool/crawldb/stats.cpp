@@ -252,7 +252,7 @@ int run_stats(CrawlDb *db, const StatsOptions &options) {
                                     }
                                     return true;
                                 });
-    if (!read) return 2;
+    if (!read) return db->read_failure_status();
     if (db->confirm() != CrawlDb::Opened::kOpen) return 2;
     if (options.json) {
         print_json(counts, options);

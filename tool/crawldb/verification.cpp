@@ -1,5 +1,6 @@
 #include "tool/crawldb/verification.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -14,13 +15,19 @@ constexpr int kDamageSignal = SIGUSR1;
 
 bool verify_first_always = false;
 
-void stop_on_damage(int) {
-    _exit(kVerificationStopStatus);
+// Ends the reader when the signal comes from one of its own children (a
+// verifier); a signal sent by anyone else is ignored. waitpid tells a child
+// from any other process and may be called here.
+void stop_on_damage(int, siginfo_t *info, void *) {
+    if (info->si_pid > 0 && waitpid(info->si_pid, nullptr, WNOHANG) != -1) {
+        _exit(kVerificationStopStatus);
+    }
 }
 
 void arm_damage_stop() {
     struct sigaction action = {};
-    action.sa_handler = stop_on_damage;
+    action.sa_sigaction = stop_on_damage;
+    action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     sigaction(kDamageSignal, &action, nullptr);
 }
@@ -49,6 +56,10 @@ bool Verification::note(const std::string &path, RecordFileState state) {
 
 void Verification::always_first() {
     verify_first_always = true;
+}
+
+bool Verification::first_always() {
+    return verify_first_always;
 }
 
 bool Verification::add(const std::string &path, const std::string &mark_path, When when) {

@@ -44,6 +44,13 @@ class Verification {
 
     // Makes every later add verify first, for the whole process.
     static void always_first();
+    static bool first_always();
+
+    // The status to end with after a read failed: one that has the caller
+    // read again verifying first (the failure may come from damage the
+    // verifiers have not reported yet) while files are verified alongside,
+    // else 2.
+    int read_failure_status() const { return running_.empty() ? 2 : kVerificationStopStatus; }
 
     // Waits for the verifiers started alongside. A damaged file is named on
     // standard error when report_damage is set.
