@@ -1,5 +1,7 @@
 #include "tool/dump.h"
 
+#include <unistd.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +20,7 @@
 int g_show_details = 1;
 int64_t g_total_key_size = 0;
 int64_t g_total_data_size = 0;
-size_t g_url_table_budget = kDefaultUrlTableBudget;
+size_t g_url_table_budget = default_url_table_budget();
 
 namespace {
 
@@ -125,6 +127,13 @@ void print_url(const visited_url_obj *obj, dump_counters *counters) {
     entry.rd_expires = obj->rd_expires;
     entry.links = links;
     printer().print(entry, g_show_details != 0, counters);
+}
+
+size_t default_url_table_budget() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0) return size_t{256} << 20;
+    return static_cast<size_t>(pages) / 4 * static_cast<size_t>(page_size);
 }
 
 void dump_all_entries(dump_counters *counters) {

@@ -29,9 +29,14 @@ extern int g_show_details;
 extern int64_t g_total_key_size;
 extern int64_t g_total_data_size;
 // Memory the whole dump may take for its table of URLs by id; 0 reads every
-// referer and link from the file as the record decoder does.
+// referer and link from the file as the record decoder does. By default
+// default_url_table_budget().
 extern size_t g_url_table_budget;
-inline constexpr size_t kDefaultUrlTableBudget = size_t{256} << 20;
+
+// A quarter of the machine's physical memory: enough for the URLs of a large
+// crawl, leaving the rest to the crawler and the page cache. 256 MB when the
+// system does not tell its size.
+size_t default_url_table_budget();
 
 // The URL of the next record of url-visited.db with the decoded record in
 // *obj_out (the caller frees it), starting at the first record; null at the

@@ -19,10 +19,14 @@
 #include "tool/crawldb/progress.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
-#include "tool/dump.h"
 #include "tool/record_resolver.h"
 
 namespace {
+
+// The table of URLs that export resolves links through is held to a fixed
+// size, documented in crawldb(1), so that an export takes the same memory on
+// every machine.
+constexpr size_t kUrlTableBudget = size_t{256} << 20;
 
 // A compiled regex, freed when it goes.
 class Regex {
@@ -65,7 +69,7 @@ class Exporter {
         : options_(options), regex_(std::move(regex)) {
         // A prefix asks for few records: their ids are read one by one rather
         // than from a table of every URL.
-        if (options.links) resolver_.emplace(options.prefix ? 0 : kDefaultUrlTableBudget);
+        if (options.links) resolver_.emplace(options.prefix ? 0 : kUrlTableBudget);
         if (options.tsv) write_header();
     }
 
