@@ -1,9 +1,10 @@
 #include "robot/vurl_url_table.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <tuple>
 
 #include "adt/velhashtable.h"
 #include "extra/malloc_ptr.h"
@@ -21,14 +22,17 @@ uint32_t link_bucket_of(const char *url) {
     return velhashtable_hf_default(url) % static_cast<uint32_t>(kVurlLinkBuckets);
 }
 
-// Every URL the walk keeps is a copy of bytes of the file, zero included, so
-// the file's size bounds the block. The block is reserved, not written: only
-// what is filled takes memory.
-size_t url_block_size(const std::string &path, size_t budget_bytes) {
-    std::error_code error;
-    const uintmax_t file_size = std::filesystem::file_size(path, error);
-    if (error) return budget_bytes;
-    return static_cast<size_t>(std::min<uintmax_t>(file_size, budget_bytes));
+// Address space for up to size bytes of URLs, or for less when the system
+// will not give that much: reserved, not written, so only what is filled
+// takes memory. The file's size is no bound: a crawler's newest pages may be
+// in its cache only, and a dump of a live crawl would leave them out.
+std::pair<char *, size_t> reserve_url_block(size_t size) {
+    for (; size > 0; size /= 2) {
+        void *block = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (block != MAP_FAILED) return {static_cast<char *>(block), size};
+    }
+    return {nullptr, 0};
 }
 
 }  // namespace
@@ -37,8 +41,8 @@ void VisitedUrlTable::build(size_t budget_bytes) {
     if (budget_bytes == 0 || vdb_url == nullptr || vdb_url->db == nullptr) return;
     // Offsets into the block are 32 bits.
     budget_bytes = std::min<size_t>(budget_bytes, UINT32_MAX);
-    urls_capacity_ = url_block_size(vdb_url->name, budget_bytes);
-    urls_.reset(new char[urls_capacity_]);
+    std::tie(urls_, urls_capacity_) = reserve_url_block(budget_bytes);
+    if (urls_ == nullptr) return;
 
     RecordWalk walk(vdb_url);
     std::string_view key;
@@ -62,7 +66,7 @@ bool VisitedUrlTable::add(uint32_t id, std::string_view url, size_t budget_bytes
     if (url.size() >= urls_capacity_ - urls_used_) return false;
     if (id >= offsets_.size() && !grow_index(id, budget_bytes)) return false;
     if (memory_used() + url.size() + 1 > budget_bytes) return false;
-    char *copy = urls_.get() + urls_used_;
+    char *copy = urls_ + urls_used_;
     std::memcpy(copy, url.data(), url.size());
     copy[url.size()] = '\0';
     offsets_[id] = static_cast<uint32_t>(urls_used_);
@@ -86,10 +90,14 @@ bool VisitedUrlTable::grow_index(uint32_t id, size_t budget_bytes) {
     return true;
 }
 
+VisitedUrlTable::~VisitedUrlTable() {
+    if (urls_ != nullptr) munmap(urls_, urls_capacity_);
+}
+
 bool VisitedUrlTable::find(uint32_t id, resolved_url *out) {
     if (id >= covered_) return find_in_file(id, out);
     if (id >= offsets_.size() || offsets_[id] == kAbsent) return false;
-    const char *url = urls_.get() + offsets_[id];
+    const char *url = urls_ + offsets_[id];
     out->url = std::string_view(url);
     out->link_bucket = buckets_[id];
     return true;

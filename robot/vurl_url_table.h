@@ -18,7 +18,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +34,7 @@ struct resolved_url {
 class VisitedUrlTable {
   public:
     VisitedUrlTable() = default;
+    ~VisitedUrlTable();
     VisitedUrlTable(const VisitedUrlTable &) = delete;
     VisitedUrlTable &operator=(const VisitedUrlTable &) = delete;
 
@@ -65,7 +65,7 @@ class VisitedUrlTable {
 
     std::vector<uint32_t> offsets_;  // by id: offset of the URL in urls_, or kAbsent
     std::vector<uint8_t> buckets_;   // by id: the URL's link bucket
-    std::unique_ptr<char[]> urls_;   // the URLs, each with its zero byte
+    char *urls_ = nullptr;           // the URLs, each with its zero byte (mapped)
     size_t urls_capacity_ = 0;
     size_t urls_used_ = 0;
     uint32_t covered_ = 0;
