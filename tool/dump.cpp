@@ -136,11 +136,7 @@ size_t default_url_table_budget() {
     return static_cast<size_t>(pages) / 4 * static_cast<size_t>(page_size);
 }
 
-void dump_all_entries(dump_counters *counters) {
-    if (g_url_table_budget != 0) {
-        dump_all_entries_from_table(counters, g_url_table_budget);
-        return;
-    }
+void dump_all_entries_from_file(dump_counters *counters) {
     visited_url_obj *raw = nullptr;
     while (const char *url = dump_visited_url_next(&raw)) {
         OwnedRecord obj(raw);
