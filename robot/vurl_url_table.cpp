@@ -37,11 +37,11 @@ std::pair<char *, size_t> reserve_url_block(size_t size) {
 
 }  // namespace
 
-void VisitedUrlTable::build(size_t budget_bytes) {
+void VisitedUrlTable::build(size_t budget_bytes, const Overflow &overflow) {
     if (budget_bytes == 0 || vdb_url == nullptr || vdb_url->db == nullptr) return;
     // Offsets into the block are 32 bits.
-    budget_bytes = std::min<size_t>(budget_bytes, UINT32_MAX);
-    std::tie(urls_, urls_capacity_) = reserve_url_block(budget_bytes);
+    budget_ = std::min<size_t>(budget_bytes, UINT32_MAX);
+    std::tie(urls_, urls_capacity_) = reserve_url_block(budget_);
     if (urls_ == nullptr) return;
 
     RecordWalk walk(vdb_url);
@@ -52,35 +52,50 @@ void VisitedUrlTable::build(size_t budget_bytes) {
         if (key.size() != 4) continue;
         const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(key.data()));
         std::string_view url;
-        if (visited_url_stored_url(value.data(), value.size(), &url) && !url.empty() &&
-            !add(id, url, budget_bytes)) {
-            // Keys come in id order: everything below id has been seen.
-            covered_ = id;
-            return;
+        if (!visited_url_stored_url(value.data(), value.size(), &url) || url.empty()) {
+            if (!overflowed_) covered_ = id == UINT32_MAX ? id : id + 1;
+            continue;
         }
-        covered_ = id == UINT32_MAX ? id : id + 1;
+        if (!overflowed_ && add(id, url)) {
+            covered_ = id == UINT32_MAX ? id : id + 1;
+            continue;
+        }
+        // Keys come in id order: everything below id has been seen.
+        if (!overflowed_) covered_ = id;
+        overflowed_ = true;
+        if (!overflow) return;
+        overflow(id, url);
     }
 }
 
-bool VisitedUrlTable::add(uint32_t id, std::string_view url, size_t budget_bytes) {
-    if (url.size() >= urls_capacity_ - urls_used_) return false;
-    if (id >= offsets_.size() && !grow_index(id, budget_bytes)) return false;
-    if (memory_used() + url.size() + 1 > budget_bytes) return false;
+void VisitedUrlTable::restart(uint32_t base) {
+    offsets_.clear();
+    buckets_.clear();
+    urls_used_ = 0;
+    base_ = base;
+    covered_ = base;
+    reads_.clear();
+}
+
+bool VisitedUrlTable::add(uint32_t id, std::string_view url) {
+    if (urls_ == nullptr || id < base_ || url.size() >= urls_capacity_ - urls_used_) return false;
+    const size_t slot = id - base_;
+    if (slot >= offsets_.size() && !grow_index(slot + 1)) return false;
+    if (memory_used() + url.size() + 1 > budget_) return false;
     char *copy = urls_ + urls_used_;
     std::memcpy(copy, url.data(), url.size());
     copy[url.size()] = '\0';
-    offsets_[id] = static_cast<uint32_t>(urls_used_);
-    buckets_[id] = static_cast<uint8_t>(link_bucket_of(copy));
+    offsets_[slot] = static_cast<uint32_t>(urls_used_);
+    buckets_[slot] = static_cast<uint8_t>(link_bucket_of(copy));
     urls_used_ += url.size() + 1;
     return true;
 }
 
-// Makes room in the index for id, doubling so that a dense walk grows it a
-// few times only, and never past what the budget leaves.
-bool VisitedUrlTable::grow_index(uint32_t id, size_t budget_bytes) {
-    const size_t room = budget_bytes > memory_used() ? budget_bytes - memory_used() : 0;
-    const size_t affordable = offsets_.size() + room / kIndexBytesPerId;
-    const size_t needed = size_t{id} + 1;
+// Makes room in the index for needed slots, doubling so that a dense walk
+// grows it a few times only, and never past what the budget leaves.
+bool VisitedUrlTable::grow_index(size_t needed) {
+    const size_t room = budget_ > memory_used() ? budget_ - memory_used() : 0;
+    const size_t affordable = offsets_.capacity() + room / kIndexBytesPerId;
     if (needed > affordable) return false;
     const size_t size = std::min(std::max(needed, offsets_.size() * 2), affordable);
     offsets_.reserve(size);
@@ -95,11 +110,17 @@ VisitedUrlTable::~VisitedUrlTable() {
 }
 
 bool VisitedUrlTable::find(uint32_t id, resolved_url *out) {
-    if (id >= covered_) return find_in_file(id, out);
-    if (id >= offsets_.size() || offsets_[id] == kAbsent) return false;
-    const char *url = urls_ + offsets_[id];
+    if (id < base_ || id >= covered_) return find_in_file(id, out);
+    return find_in_memory(id, out);
+}
+
+bool VisitedUrlTable::find_in_memory(uint32_t id, resolved_url *out) const {
+    if (id < base_ || id >= covered_) return false;
+    const size_t slot = id - base_;
+    if (slot >= offsets_.size() || offsets_[slot] == kAbsent) return false;
+    const char *url = urls_ + offsets_[slot];
     out->url = std::string_view(url);
-    out->link_bucket = buckets_[id];
+    out->link_bucket = buckets_[slot];
     return true;
 }
 

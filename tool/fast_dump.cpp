@@ -17,7 +17,7 @@
 // The whole dump through a table of URLs learnt within a budget.
 class TableDump {
   public:
-    explicit TableDump(size_t budget_bytes) : resolver_(budget_bytes) {}
+    explicit TableDump(size_t budget_bytes) : resolver_(budget_bytes, true) {}
 
     // The second walk: prints every record.
     void print(dump_counters *counters);
@@ -41,7 +41,7 @@ void TableDump::print_record(std::string_view key, std::string_view value,
     }
     // Resolved before the URL is checked, as the decoder does, so that the
     // module log gets the same lines.
-    resolver_.resolve(fields);
+    resolver_.resolve(fields, key);
     entry_.referer = resolver_.referer();
     entry_.links = resolver_.links();
     if (fields.url.empty()) {
