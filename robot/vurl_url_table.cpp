@@ -35,6 +35,33 @@ std::pair<char *, size_t> reserve_url_block(size_t size) {
     return {nullptr, 0};
 }
 
+// Each URL in the block is led by its length, seven bits a byte, low bits
+// first, the high bit set on all bytes but the last: the printing walk then
+// needs no strlen for each link (which was a tenth of its time).
+size_t length_size(size_t length) {
+    size_t size = 1;
+    for (; length >= 0x80; length >>= 7) ++size;
+    return size;
+}
+
+char *put_length(char *at, size_t length) {
+    for (; length >= 0x80; length >>= 7) *at++ = static_cast<char>((length & 0x7f) | 0x80);
+    *at++ = static_cast<char>(length);
+    return at;
+}
+
+// Reads what put_length wrote; the URL that follows.
+const char *get_length(const char *at, size_t *length) {
+    size_t value = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(*at++);
+        value |= size_t{byte & 0x7fu} << shift;
+        if ((byte & 0x80) == 0) break;
+    }
+    *length = value;
+    return at;
+}
+
 }  // namespace
 
 void VisitedUrlTable::build(size_t budget_bytes, const Overflow &overflow) {
@@ -78,16 +105,18 @@ void VisitedUrlTable::restart(uint32_t base) {
 }
 
 bool VisitedUrlTable::add(uint32_t id, std::string_view url) {
-    if (urls_ == nullptr || id < base_ || url.size() >= urls_capacity_ - urls_used_) return false;
+    const size_t stored = length_size(url.size()) + url.size() + 1;
+    if (urls_ == nullptr || id < base_ || stored > urls_capacity_ - urls_used_) return false;
     const size_t slot = id - base_;
     if (slot >= offsets_.size() && !grow_index(slot + 1)) return false;
-    if (memory_used() + url.size() + 1 > budget_) return false;
-    char *copy = urls_ + urls_used_;
+    if (memory_used() + stored > budget_) return false;
+    char *at = urls_ + urls_used_;
+    char *copy = put_length(at, url.size());
     std::memcpy(copy, url.data(), url.size());
     copy[url.size()] = '\0';
     offsets_[slot] = static_cast<uint32_t>(urls_used_);
     buckets_[slot] = static_cast<uint8_t>(link_bucket_of(copy));
-    urls_used_ += url.size() + 1;
+    urls_used_ += stored;
     return true;
 }
 
@@ -118,8 +147,9 @@ bool VisitedUrlTable::find_in_memory(uint32_t id, resolved_url *out) const {
     if (id < base_ || id >= covered_) return false;
     const size_t slot = id - base_;
     if (slot >= offsets_.size() || offsets_[slot] == kAbsent) return false;
-    const char *url = urls_ + offsets_[slot];
-    out->url = std::string_view(url);
+    size_t length = 0;
+    const char *url = get_length(urls_ + offsets_[slot], &length);
+    out->url = std::string_view(url, length);
     out->link_bucket = buckets_[slot];
     return true;
 }

@@ -90,7 +90,7 @@ class VisitedUrlTable {
     size_t budget_ = 0;
     std::vector<uint32_t> offsets_;  // by id - base_: offset of the URL in urls_, or kAbsent
     std::vector<uint8_t> buckets_;   // by id - base_: the URL's link bucket
-    char *urls_ = nullptr;           // the URLs, each with its zero byte (mapped)
+    char *urls_ = nullptr;           // the URLs, each led by its length, with a zero byte (mapped)
     size_t urls_capacity_ = 0;
     size_t urls_used_ = 0;
     uint32_t base_ = 0;
