@@ -17,8 +17,11 @@
 // What a pass finds goes to a spill: for each record, in record order, the
 // position, id, bucket and URL of each id that resolved in that range. The
 // spills of all ranges lie one after another in one scratch file (about the
-// bytes of the links and referers printed from them), and the printing walk
-// reads them side by side, each from its own offset, merging by record key.
+// bytes of the links and referers printed from them, plus 16 bytes each),
+// and the printing walk reads them side by side, each from its own offset
+// through a buffer of 64 KB beside the budget, merging by record key. On a
+// 200,000-page crawl held to a tenth of its table the three files came to
+// about twice the size of url-visited.db.
 //
 // Partitioning rather than an external sort: every pass is sequential, each
 // file is written once, the spills come out in record order so the merge
@@ -38,7 +41,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
