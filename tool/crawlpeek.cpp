@@ -63,6 +63,7 @@ bool is_directory(const char *dir) {
 // process's exit status: 0 done, 1 when the database cannot be opened or the
 // gate (for a whole dump) does not let the dump through.
 int read_database(const RunSettings &settings, DumpGate *gate) {
+    if (gate != nullptr) gate->hold_errors();
     // A failed environment shows up as a database that does not open.
     if (settings.state_dir == nullptr) {
         robot_db_init();

@@ -63,14 +63,41 @@ bool DumpGate::judge(pid_t reader) {
     return go;
 }
 
+void DumpGate::hold_errors() {
+    held_ = std::make_unique<TempFile>();
+    if (held_->file() == nullptr) return;
+    std::fflush(stderr);
+    saved_stderr_ = dup(STDERR_FILENO);
+    if (saved_stderr_ >= 0) dup2(fileno(held_->file()), STDERR_FILENO);
+}
+
 bool DumpGate::await() {
-    if (getpid() == owner_) return verify();
-    if (ends_[0] < 0) return false;
-    close(ends_[0]);
-    ends_[0] = -1;
-    char word = 0;
-    ssize_t got;
-    while ((got = recv(ends_[1], &word, 1, 0)) < 0 && errno == EINTR) {
+    if (saved_stderr_ >= 0) {
+        std::fflush(stderr);
+        dup2(saved_stderr_, STDERR_FILENO);
+        close(saved_stderr_);
+        saved_stderr_ = -1;
     }
-    return got == 1;
+    bool go = false;
+    if (getpid() == owner_) {
+        go = verify();
+    } else if (ends_[0] >= 0) {
+        close(ends_[0]);
+        ends_[0] = -1;
+        char word = 0;
+        ssize_t got;
+        while ((got = recv(ends_[1], &word, 1, 0)) < 0 && errno == EINTR) {
+        }
+        go = got == 1;
+    }
+    if (go && held_ != nullptr && held_->file() != nullptr) {
+        const int fd = fileno(held_->file());
+        char buffer[4096];
+        ssize_t got;
+        for (off_t at = 0; (got = pread(fd, buffer, sizeof buffer, at)) > 0; at += got) {
+            if (write(STDERR_FILENO, buffer, static_cast<size_t>(got)) != got) break;
+        }
+    }
+    held_.reset();
+    return go;
 }

@@ -14,7 +14,10 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
+
+#include "tool/temp_file.h"
 
 
 class DumpGate {
@@ -32,9 +35,15 @@ class DumpGate {
     // then lets the reader go on, or kills it. Whether the reader may print.
     bool judge(pid_t reader);
 
-    // In the reader, before it prints anything: whether it may. A reader
-    // that runs in the program's own process (no child could be made)
-    // judges here itself.
+    // In the reader, first: holds back what it writes to standard error
+    // (Berkeley DB's word on a file it cannot open, say) until await, so
+    // that a refused dump says nothing but why.
+    void hold_errors();
+
+    // In the reader, before it prints anything: whether it may. Then what
+    // was held back is written out, or dropped when the reader may not
+    // print. A reader that runs in the program's own process (no child
+    // could be made) judges here itself.
     bool await();
 
   private:
@@ -42,6 +51,8 @@ class DumpGate {
     bool verify();
 
     std::string path_;
+    std::unique_ptr<TempFile> held_;  // standard error while held back
+    int saved_stderr_ = -1;
     pid_t owner_;     // the program's process
     int ends_[2];     // a socket pair: [0] the program's end, [1] the reader's
 };
