@@ -19,6 +19,7 @@
 #include "tool/crawldb/progress.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
+#include "tool/dump.h"
 #include "tool/record_resolver.h"
 
 namespace {
