@@ -58,7 +58,7 @@ void print_url(const visited_url_obj *obj, dump_counters *counters);
 class TableDump;
 
 // The whole dump: every record in the order of the file, all but
-// "LastProcessTime". Made in two steps so that the long part of getting
+// "LastProcessTime". Made in two steps so that the long stretch of getting
 // ready, learning the table of URLs by id, can run while the file is being
 // verified, and nothing is printed before it has passed.
 class WholeDump {

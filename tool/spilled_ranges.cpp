@@ -97,11 +97,11 @@ class SpilledRanges::Reader {
                 used_ = 0;
                 filled_ = static_cast<size_t>(got);
             }
-            const size_t part = std::min(size, filled_ - used_);
-            std::memcpy(out, buffer_.data() + used_, part);
-            used_ += part;
-            out += part;
-            size -= part;
+            const size_t piece = std::min(size, filled_ - used_);
+            std::memcpy(out, buffer_.data() + used_, piece);
+            used_ += piece;
+            out += piece;
+            size -= piece;
         }
         return true;
     }
