@@ -6,7 +6,9 @@
 // table is an array indexed by id into one block of URL bytes. It is held to
 // a memory budget: the walk stops filling it at the first record that would
 // pass the budget. Ids from there on, and ids of records added after the
-// walk, are read from the file on demand. Every answer is the one
+// walk, are read from the file on demand, unless the caller takes the URLs
+// past the budget and fills the table again with later ranges of ids
+// (restart, add, close). Every answer is the one
 // visited_url_url_of_id gives: an id without a record, or whose record holds
 // no readable or an empty URL, has none.
 //
@@ -18,7 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <memory>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,41 +36,66 @@ struct resolved_url {
 
 class VisitedUrlTable {
   public:
+    // What build hands over for each URL past the budget: the record's id and
+    // its URL, in id order.
+    using Overflow = std::function<void(uint32_t id, std::string_view url)>;
+
     VisitedUrlTable() = default;
+    ~VisitedUrlTable();
     VisitedUrlTable(const VisitedUrlTable &) = delete;
     VisitedUrlTable &operator=(const VisitedUrlTable &) = delete;
 
     // Walks vdb_url's file once and keeps what fits in budget_bytes. A budget
     // of 0, or a database that is not open, leaves every id to be read on
-    // demand.
-    void build(size_t budget_bytes);
+    // demand. Given overflow, the walk goes on past the budget and hands it
+    // every later record's URL instead of stopping.
+    void build(size_t budget_bytes, const Overflow &overflow = nullptr);
+
+    // Empties the table for URLs of ids from base on, added with add; the
+    // memory and budget of build are kept.
+    void restart(uint32_t base);
+    // Keeps id's URL, ids coming in ascending order from the base on; false,
+    // keeping nothing, once the budget is full.
+    bool add(uint32_t id, std::string_view url);
+    // Ends what restart began: the ids from the base to below end are
+    // answered from memory.
+    void close(uint32_t end) { covered_ = end; }
 
     // The URL of id's record, into *out; false when there is none. A URL read
     // on demand stays valid until forget_reads; the others while the table
-    // lives.
+    // lives (or until restart).
     bool find(uint32_t id, resolved_url *out);
+    // The same from memory alone: false also for an id the table does not
+    // cover.
+    bool find_in_memory(uint32_t id, resolved_url *out) const;
 
     // Releases the URLs read on demand since the last call.
     void forget_reads();
 
-    // Ids below this were all seen by the walk and are answered from memory.
+    // The ids from base_ids() to below covered_ids() were all seen by the
+    // walk and are answered from memory.
+    uint32_t base_ids() const { return base_; }
     uint32_t covered_ids() const { return covered_; }
+    // Whether build stopped filling the table before the end of the file.
+    bool overflowed() const { return overflowed_; }
     // Bytes the table holds for the ids it covers.
     size_t memory_used() const;
 
   private:
-    bool add(uint32_t id, std::string_view url, size_t budget_bytes);
-    bool grow_index(uint32_t id, size_t budget_bytes);
+    bool grow_index(size_t slots);
     bool find_in_file(uint32_t id, resolved_url *out);
 
     static constexpr uint32_t kAbsent = UINT32_MAX;
 
-    std::vector<uint32_t> offsets_;  // by id: offset of the URL in urls_, or kAbsent
-    std::vector<uint8_t> buckets_;   // by id: the URL's link bucket
-    std::unique_ptr<char[]> urls_;   // the URLs, each with its zero byte
+    size_t budget_ = 0;
+    std::vector<uint32_t> offsets_;  // by id - base_: offset of the URL in urls_, or kAbsent
+    std::vector<uint8_t> buckets_;   // by id - base_: the URL's link bucket
+    char *urls_ = nullptr;           // the URLs, each led by its length, with a zero byte (mapped)
     size_t urls_capacity_ = 0;
     size_t urls_used_ = 0;
+    uint32_t base_ = 0;
     uint32_t covered_ = 0;
+    bool overflowed_ = false;
     std::deque<std::string> reads_;  // URLs read on demand
 };
 

@@ -7,16 +7,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 #include "log/objlog.h"
 #include "robot/robot_db_env.h"
 #include "robot/vurl_db.h"
 #include "tool/dump.h"
+#include "tool/dump_gate.h"
 #include "tool/hook_settings.h"
 #include "tool/options.h"
 #include "tool/reader_child.h"
 #include "tool/standard_fds.h"
-#include "tool/record_check.h"
 
 namespace {
 
@@ -58,18 +60,11 @@ bool is_directory(const char *dir) {
     return true;
 }
 
-// Says on standard error (with why) and in the log (with what) that the whole
-// dump does not walk url-visited.db; the exit status, 1.
-int refuse_dump(const char *why, const char *what) {
-    std::fprintf(stderr, "crawlpeek: url-visited.db %s; nothing is dumped\n", why);
-    rlog_write(0, 3, "crawlpeek", __LINE__, "Visited url database %s\n", what);
-    return 1;
-}
-
 // Opens the database, prints what the settings ask for and closes it; the
-// process's exit status: 0 done, 1 when the database cannot be opened or
-// does not pass verification.
-int read_database(const RunSettings &settings) {
+// process's exit status: 0 done, 1 when the database cannot be opened or the
+// gate (for a whole dump) does not let the dump through.
+int read_database(const RunSettings &settings, DumpGate *gate) {
+    if (gate != nullptr) gate->hold_errors();
     // A failed environment shows up as a database that does not open.
     if (settings.state_dir == nullptr) {
         robot_db_init();
@@ -79,54 +74,55 @@ int read_database(const RunSettings &settings) {
         // database to read.
         sys_set_db_env(robot_db_open_env(get_robot_db_path()));
     }
-    // The whole dump reads every page; a damaged one must not be walked. A
-    // file a crawler is writing fails verification without being damaged,
-    // and is walked as it is.
-    if (settings.url == nullptr) {
-        switch (check_record_file(visited_url_record_path())) {
-            case RecordFileState::kSound:
-                break;
-            case RecordFileState::kBeingWritten:
-                std::fprintf(stderr,
-                             "crawlpeek: a crawler is writing url-visited.db; records it changes "
-                             "during the dump may be shown as they were, or not at all\n");
-                break;
-            case RecordFileState::kDamaged:
-                return refuse_dump("does not pass verification: it is damaged",
-                                   "does not pass verification");
-            case RecordFileState::kUnchecked:
-                return refuse_dump("could not be verified", "could not be verified");
-        }
-    }
     // 0: read only what is there; no file is created, no crawl start stamped.
-    // A database that does not open is a failure a script must see.
+    const bool opened = visited_url_init(0) != 0;
+    // The table is learnt while the verifier runs; a damaged page can send
+    // this walk astray, which the gate then cuts short.
+    std::unique_ptr<WholeDump> whole;
+    if (opened && settings.url == nullptr) whole = std::make_unique<WholeDump>();
     int status = 1;
-    if (visited_url_init(0) == 0) {
+    if (gate != nullptr && !gate->await()) {
+        // The refusal has been said.
+    } else if (!opened) {
+        // A database that does not open is a failure a script must see.
         rlog_write(0, 3, "crawlpeek", __LINE__, "Failed to open visited url database\n");
     } else {
         if (settings.show_summary) print_crawl_banner(g_timestamp);
         dump_counters counters;
-        if (settings.url == nullptr) {
-            dump_all_entries(&counters);
+        if (whole != nullptr) {
+            whole->print(&counters);
         } else {
             dump_entry(settings.url, settings.follow_referers, &counters);
         }
         if (settings.show_summary) print_summary(counters);
         status = 0;
     }
+    whole.reset();
     // 0: the metadata is not written back.
     visited_url_shutdown(0);
     return status;
 }
 
 // Reads the database in a child process and returns the status to exit with:
-// a child ended by a signal gets the operator a message and status 1.
+// a child ended by a signal gets the operator a message and status 1. The
+// whole dump reads every page, and a damaged one must not be walked: the
+// file is verified meanwhile (see DumpGate). A file a crawler is writing
+// fails verification without being damaged, and is walked as it is.
 int read_database_in_child(const RunSettings &settings) {
-    const ReaderEnd end = run_reader_in_child([&settings](pid_t parent) {
-        // The operator started the parent: the log names it.
-        objlog_show_pid(parent);
-        return read_database(settings);
-    });
+    std::optional<DumpGate> gate;
+    if (settings.url == nullptr) gate.emplace(visited_url_record_path());
+    DumpGate *const gate_ptr = gate ? &*gate : nullptr;
+    bool refused = false;
+    const ReaderEnd end = run_reader_in_child(
+        [&settings, gate_ptr](pid_t parent) {
+            // The operator started the parent: the log names it.
+            objlog_show_pid(parent);
+            return read_database(settings, gate_ptr);
+        },
+        [&](pid_t reader) {
+            if (gate_ptr != nullptr) refused = !gate_ptr->judge(reader);
+        });
+    if (refused) return 1;
     if (end.signal == 0) return end.status;
     std::fprintf(stderr,
                  "crawlpeek: reading the database ended with signal %d (%s); the output is "

@@ -1,5 +1,7 @@
 #include "tool/dump.h"
 
+#include <unistd.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +20,7 @@
 int g_show_details = 1;
 int64_t g_total_key_size = 0;
 int64_t g_total_data_size = 0;
-size_t g_url_table_budget = kDefaultUrlTableBudget;
+size_t g_url_table_budget = default_url_table_budget();
 
 namespace {
 
@@ -127,11 +129,14 @@ void print_url(const visited_url_obj *obj, dump_counters *counters) {
     printer().print(entry, g_show_details != 0, counters);
 }
 
-void dump_all_entries(dump_counters *counters) {
-    if (g_url_table_budget != 0) {
-        dump_all_entries_from_table(counters, g_url_table_budget);
-        return;
-    }
+size_t default_url_table_budget() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0) return size_t{256} << 20;
+    return static_cast<size_t>(pages) / 4 * static_cast<size_t>(page_size);
+}
+
+void dump_all_entries_from_file(dump_counters *counters) {
     visited_url_obj *raw = nullptr;
     while (const char *url = dump_visited_url_next(&raw)) {
         OwnedRecord obj(raw);

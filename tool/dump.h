@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "robot/vurl_record.h"
@@ -29,9 +30,14 @@ extern int g_show_details;
 extern int64_t g_total_key_size;
 extern int64_t g_total_data_size;
 // Memory the whole dump may take for its table of URLs by id; 0 reads every
-// referer and link from the file as the record decoder does.
+// referer and link from the file as the record decoder does. By default
+// default_url_table_budget().
 extern size_t g_url_table_budget;
-inline constexpr size_t kDefaultUrlTableBudget = size_t{256} << 20;
+
+// A quarter of the machine's physical memory: enough for the URLs of a large
+// crawl, leaving the rest to the crawler and the page cache. 256 MB when the
+// system does not tell its size.
+size_t default_url_table_budget();
 
 // The URL of the next record of url-visited.db with the decoded record in
 // *obj_out (the caller frees it), starting at the first record; null at the
@@ -49,14 +55,32 @@ const char *dump_visited_url_geturl(const char *url, visited_url_obj **obj_out);
 // and counts it.
 void print_url(const visited_url_obj *obj, dump_counters *counters);
 
-// Prints every record in the order of the file, all but "LastProcessTime".
-// With g_url_table_budget set, through dump_all_entries_from_table; the
-// output is the same either way.
-void dump_all_entries(dump_counters *counters);
+class TableDump;
 
-// The whole dump from one walk that learns every record's URL and a second
-// that prints, resolving ids from memory within budget_bytes.
-void dump_all_entries_from_table(dump_counters *counters, size_t budget_bytes);
+// The whole dump: every record in the order of the file, all but
+// "LastProcessTime". Made in two steps so that the long stretch of getting
+// ready, learning the table of URLs by id, can run while the file is being
+// verified, and nothing is printed before it has passed.
+class WholeDump {
+  public:
+    // With g_url_table_budget set, learns the table from vdb_url (see
+    // TableDump); otherwise nothing is read yet.
+    WholeDump();
+    ~WholeDump();
+    WholeDump(const WholeDump &) = delete;
+    WholeDump &operator=(const WholeDump &) = delete;
+
+    // Prints and counts every record; the output is the same with the table
+    // as without.
+    void print(dump_counters *counters);
+
+  private:
+    std::unique_ptr<TableDump> table_;  // null: every id is read from the file
+};
+
+// The whole dump as the record decoder reads it, each referer and link from
+// the file.
+void dump_all_entries_from_file(dump_counters *counters);
 
 // Shared by both walks of the file.
 // The one line on standard error for a record that is skipped.

@@ -4,6 +4,7 @@
 // decoder and print_url) byte for byte: the same records skipped, the same
 // ids dropped with the same log lines, and the links in the decoder's order.
 #include <cstdio>
+#include <memory>
 #include <string_view>
 
 #include "robot/record_walk.h"
@@ -13,15 +14,17 @@
 #include "tool/entry_text.h"
 #include "tool/record_resolver.h"
 
-namespace {
-
+// The whole dump through a table of URLs learnt within a budget.
 class TableDump {
   public:
-    explicit TableDump(size_t budget_bytes) : resolver_(budget_bytes) {}
+    explicit TableDump(size_t budget_bytes) : resolver_(budget_bytes, true) {}
 
-    void print_record(std::string_view key, std::string_view value, dump_counters *counters);
+    // The second walk: prints every record.
+    void print(dump_counters *counters);
 
   private:
+    void print_record(std::string_view key, std::string_view value, dump_counters *counters);
+
     RecordResolver resolver_;
     EntryPrinter printer_;
     entry_view entry_;
@@ -38,7 +41,7 @@ void TableDump::print_record(std::string_view key, std::string_view value,
     }
     // Resolved before the URL is checked, as the decoder does, so that the
     // module log gets the same lines.
-    resolver_.resolve(fields);
+    resolver_.resolve(fields, key);
     entry_.referer = resolver_.referer();
     entry_.links = resolver_.links();
     if (fields.url.empty()) {
@@ -59,17 +62,30 @@ void TableDump::print_record(std::string_view key, std::string_view value,
     printer_.print(entry_, g_show_details != 0, counters);
 }
 
-}  // namespace
-
-void dump_all_entries_from_table(dump_counters *counters, size_t budget_bytes) {
-    if (vdb_url == nullptr) return;
-    TableDump dump(budget_bytes);
+void TableDump::print(dump_counters *counters) {
     RecordWalk walk(vdb_url);
     std::string_view key;
     std::string_view value;
-    while (walk.next(&key, &value)) dump.print_record(key, value, counters);
+    while (walk.next(&key, &value)) print_record(key, value, counters);
     if (walk.error() != 0) {
         std::fprintf(stderr, "crawlpeek: reading %s stopped: %s\n", vdb_url->name.c_str(),
                      db_strerror(walk.error()));
+    }
+}
+
+WholeDump::WholeDump() {
+    if (g_url_table_budget != 0 && vdb_url != nullptr) {
+        table_ = std::make_unique<TableDump>(g_url_table_budget);
+    }
+}
+
+WholeDump::~WholeDump() = default;
+
+void WholeDump::print(dump_counters *counters) {
+    if (vdb_url == nullptr) return;
+    if (table_ != nullptr) {
+        table_->print(counters);
+    } else {
+        dump_all_entries_from_file(counters);
     }
 }

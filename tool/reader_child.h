@@ -21,7 +21,9 @@ struct ReaderEnd {
 // the child exits with what body returns. When no child can be made, body
 // runs in this process instead. A child ended by SIGPIPE (its reader went
 // away) ends this process with SIGPIPE too, as it would any program writing
-// to that reader. A failed wait gives status 1.
-ReaderEnd run_reader_in_child(const std::function<int(pid_t parent)> &body);
+// to that reader. A failed wait gives status 1. When given, meanwhile runs
+// in this process once the child is started, before the wait.
+ReaderEnd run_reader_in_child(const std::function<int(pid_t parent)> &body,
+                              const std::function<void(pid_t child)> &meanwhile = nullptr);
 
 #endif  // CRAWLPEEK_TOOL_READER_CHILD_H_

@@ -145,7 +145,8 @@ struct FileCheck::Started {
     pid_t verifier = -1;
 };
 
-FileCheck::FileCheck(const std::string &path, const std::string &mark_path, int damage_signal)
+FileCheck::FileCheck(const std::string &path, const std::string &mark_path, int damage_signal,
+                     bool quiet)
     : path_(path), mark_path_(mark_path) {
     if (path.empty()) return;
     if (vurl_writer_lock_held(mark_path.c_str()) != 0) {
@@ -163,7 +164,7 @@ FileCheck::FileCheck(const std::string &path, const std::string &mark_path, int 
             kill(reader, damage_signal);
         }
     };
-    started_ = std::make_unique<Started>(Started{before, start_verifier(path, true, on_failure)});
+    started_ = std::make_unique<Started>(Started{before, start_verifier(path, quiet, on_failure)});
 }
 
 FileCheck::~FileCheck() {

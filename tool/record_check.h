@@ -44,9 +44,9 @@ RecordFileState check_database_file(const std::string &path, const std::string &
 
 // check_database_file in two halves, so that the caller can read the files
 // while the verifier runs in its child on another processor; what the
-// verifier finds is left unsaid. Whatever is read before finish() answers
-// kSound comes from a file that may be damaged, and is to be trusted only
-// then: a damaged page can make the reader go wrong in any way (the caller
+// verifier finds is left unsaid unless asked for. Whatever is read before
+// finish() answers kSound comes from a file that may be damaged, and is to
+// be trusted only then: a damaged page can make the reader go wrong in any way (the caller
 // reads in a child process of its own, say, and stops on damage_signal).
 class FileCheck {
   public:
@@ -54,8 +54,10 @@ class FileCheck {
     // starts the verifier. With damage_signal nonzero the verifier sends it
     // to this process as soon as it finds the file damaged (as finish()
     // would judge it), so that a reader that a damaged page keeps going
-    // round in circles can be stopped.
-    FileCheck(const std::string &path, const std::string &mark_path, int damage_signal = 0);
+    // round in circles can be stopped. With quiet cleared, what the verifier
+    // finds goes to standard error.
+    FileCheck(const std::string &path, const std::string &mark_path, int damage_signal = 0,
+              bool quiet = true);
     // Stops a verifier still running.
     ~FileCheck();
     FileCheck(const FileCheck &) = delete;

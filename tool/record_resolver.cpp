@@ -5,8 +5,30 @@
 
 #include <algorithm>
 
-void RecordResolver::resolve(const visited_url_fields &fields) {
+RecordResolver::RecordResolver(size_t budget_bytes, bool past_budget) {
+    if (!past_budget) {
+        table_.build(budget_bytes);
+        return;
+    }
+    TempFile urls;
+    table_.build(budget_bytes, [&urls](uint32_t id, std::string_view url) {
+        SpilledRanges::add_url(urls, id, url);
+    });
+    if (table_.overflowed()) spilled_ = std::make_unique<SpilledRanges>(&table_, urls);
+}
+
+RecordResolver::~RecordResolver() = default;
+
+// What the passes past the budget found first; the table, and the file
+// through it, for the rest.
+bool RecordResolver::find(uint32_t position, uint32_t id, resolved_url *out) {
+    if (spilled_ != nullptr && spilled_->find(position, id, out)) return true;
+    return table_.find(id, out);
+}
+
+void RecordResolver::resolve(const visited_url_fields &fields, std::string_view key) {
     table_.forget_reads();
+    if (spilled_ != nullptr) spilled_->start_record(key);
     // The URL as a C string is needed only for a log line, which is rare.
     auto url = [&]() -> const char * {
         if (fields.url.empty()) return nullptr;
@@ -16,7 +38,7 @@ void RecordResolver::resolve(const visited_url_fields &fields) {
     referer_.reset();
     resolved_url found;
     if (fields.has_referer) {
-        if (table_.find(fields.referer_id, &found)) {
+        if (find(0, fields.referer_id, &found)) {
             referer_ = found.url;
         } else {
             visited_url_log_missing_referer(fields.referer_id, url());
@@ -25,7 +47,7 @@ void RecordResolver::resolve(const visited_url_fields &fields) {
     found_.clear();
     for (size_t i = 0; i < fields.link_id_count; ++i) {
         const uint32_t id = fields.link_id(i);
-        if (table_.find(id, &found)) {
+        if (find(static_cast<uint32_t>(i) + 1, id, &found)) {
             found_.push_back(found);
         } else {
             visited_url_log_missing_link(id, url());

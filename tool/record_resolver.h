@@ -6,6 +6,7 @@
 #define CRAWLPEEK_TOOL_RECORD_RESOLVER_H_
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,16 +14,24 @@
 
 #include "robot/vurl_record.h"
 #include "robot/vurl_url_table.h"
+#include "tool/spilled_ranges.h"
 
 class RecordResolver {
   public:
     // Learns the URLs of vdb_url's records within budget_bytes; see
-    // VisitedUrlTable::build.
-    explicit RecordResolver(size_t budget_bytes) { table_.build(budget_bytes); }
+    // VisitedUrlTable::build. With past_budget, the ids past the budget are
+    // resolved in passes over ranges that fit it (see SpilledRanges) rather
+    // than read one by one, for a caller that resolves every record in key
+    // order.
+    explicit RecordResolver(size_t budget_bytes, bool past_budget = false);
+    ~RecordResolver();
+    RecordResolver(const RecordResolver &) = delete;
+    RecordResolver &operator=(const RecordResolver &) = delete;
 
-    // Resolves the referer and links of fields. What it gives stays valid
-    // until the next call.
-    void resolve(const visited_url_fields &fields);
+    // Resolves the referer and links of fields, of the record under key
+    // (which only a resolver with past_budget needs). What it gives stays
+    // valid until the next call.
+    void resolve(const visited_url_fields &fields, std::string_view key = {});
 
     // The referer's URL; none for a starting point or an id without a record.
     std::optional<std::string_view> referer() const { return referer_; }
@@ -30,7 +39,10 @@ class RecordResolver {
     const std::vector<std::string_view> &links() const { return links_; }
 
   private:
+    bool find(uint32_t position, uint32_t id, resolved_url *out);
+
     VisitedUrlTable table_;
+    std::unique_ptr<SpilledRanges> spilled_;  // null: ids past the table are read one by one
     std::string url_;  // the record's URL as a C string, for the log lines
     std::optional<std::string_view> referer_;
     std::vector<resolved_url> found_;

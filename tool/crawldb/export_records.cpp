@@ -24,6 +24,11 @@
 
 namespace {
 
+// The table of URLs that export resolves links through is held to a fixed
+// size, documented in crawldb(1), so that an export takes the same memory on
+// every machine.
+constexpr size_t kUrlTableBudget = size_t{256} << 20;
+
 // A compiled regex, freed when it goes.
 class Regex {
   public:
@@ -65,7 +70,7 @@ class Exporter {
         : options_(options), regex_(std::move(regex)) {
         // A prefix asks for few records: their ids are read one by one rather
         // than from a table of every URL.
-        if (options.links) resolver_.emplace(options.prefix ? 0 : kDefaultUrlTableBudget);
+        if (options.links) resolver_.emplace(options.prefix ? 0 : kUrlTableBudget);
         if (options.tsv) write_header();
     }
 
