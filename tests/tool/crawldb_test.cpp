@@ -294,6 +294,7 @@ TEST_F(CrawldbTest, CheckNamesEachKindOfProblemAloneAndADamagedFileAlone) {
         ProcessResult p = run({"check", "--json", "--examples", "1", "-h", home});
         const bool clean = *r.kind == '\0';
         EXPECT_EQ(p.status, clean ? 0 : 1) << r.kind << " " << p.err;
+        ASSERT_FALSE(p.out.empty()) << r.kind << " " << p.err;
         const json report = json::parse(p.out);
         EXPECT_EQ(report["clean"], clean) << r.kind;
         EXPECT_EQ(report["problems"], (clean ? json::object() : json{{r.kind, r.count}})) << report;

@@ -348,13 +348,11 @@ int run_check(CrawlDb *db, CrawlDb::Opened opened, const CheckOptions &options) 
     int64_t records = 0;
     if (opened == CrawlDb::Opened::kOpen) {
         Checker checker(*db, findings.get());
-        const bool read = checker.run();
+        if (!checker.run()) return db->read_failure_status();
         records = checker.records();
         // What was read from a damaged file means nothing.
         opened = db->confirm(false);
-        if (opened == CrawlDb::Opened::kTrouble || (!read && opened == CrawlDb::Opened::kOpen)) {
-            return 2;
-        }
+        if (opened == CrawlDb::Opened::kTrouble) return 2;
     }
     if (opened == CrawlDb::Opened::kDamaged) {
         findings = std::make_unique<Findings>(options.examples);

@@ -346,13 +346,20 @@ Command define_pool(CLI::App *app, Common *common) {
 // with. Berkeley DB trusts the pages it reads: a damaged page, or one a
 // crawler changes under the reader, can end the reader with a signal, which
 // ends the child, not the operator's shell pipeline. The files are verified
-// alongside the first reading; when that reading stops on damage, fails or
-// ends by a signal, it is done again with every file verified first, and
+// alongside the first reading; when that reading stops on damage, fails,
+// ends with a status no command gives, or ends by a signal, it is done again with every file verified first, and
 // only what that one says on standard error is shown (what the first said
 // is held back until its fate is known).
 int read_database(const Command &command) {
     auto read = [&command](pid_t) {
         const int status = command.run();
+        // A reading to be done again ends here: Berkeley DB, having given up
+        // on a damaged page, leaves memory behind that a leak checker run at
+        // exit would report, changing the status.
+        if (status == kVerificationStopStatus) {
+            std::fflush(nullptr);
+            _exit(status);
+        }
         // Output lost to a full disk must not pass for a complete run.
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             crawldb_error("writing the output: %s", std::strerror(errno));
@@ -364,7 +371,9 @@ int read_database(const Command &command) {
     if (terminal >= 0) Progress::show_on(terminal);
     HeldStderr held;
     ReaderEnd end = run_reader_in_child(read);
-    const bool again = end.status == kVerificationStopStatus ||
+    // kVerificationStopStatus, or any status a command does not give (a
+    // leak checker's after Berkeley DB gave up on a damaged page, say).
+    const bool again = (end.signal == 0 && end.status > kTrouble) ||
                        (end.signal != 0 && end.signal != SIGPIPE);
     if (again) held.discard();
     held.release();
