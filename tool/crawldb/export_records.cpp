@@ -245,29 +245,13 @@ void Exporter::write_tsv(uint32_t id, const visited_url_fields &f) {
 // The ids of the URLs that start with prefix, by a range scan of vid.db, in
 // id order. False on a read error (reported).
 bool ids_with_prefix(const std::string &prefix, std::vector<uint32_t> *ids) {
-    int error = 0;
-    storage::CursorPtr cursor = sto_open_cursor(vdb_id, &error);
-    if (cursor == nullptr) {
-        crawldb_error("reading %s: %s", vdb_id->name.c_str(), db_strerror(error));
-        return false;
-    }
-    // Keys and values are read into Berkeley DB's own memory, valid until the
-    // next read of the cursor.
-    std::string start = prefix;
-    DBT key = borrowed_dbt(start.data(), start.size());
-    DBT value{};
-    int rc = cursor->get(cursor.get(), &key, &value, DB_SET_RANGE);
-    for (; rc == 0; rc = cursor->get(cursor.get(), &key, &value, DB_NEXT)) {
-        const std::string_view url(static_cast<const char *>(key.data), key.size);
-        if (!url.starts_with(prefix)) break;
-        if (vurl_is_meta_key(&key) || value.size != 4) continue;
-        const uint32_t id = decode_fixed32(static_cast<const uint8_t *>(value.data));
+    const bool read = scan_prefix(vdb_id, prefix, [ids](std::string_view key, std::string_view value) {
+        const DBT key_dbt = borrowed_dbt(key.data(), key.size());
+        if (vurl_is_meta_key(&key_dbt) || value.size() != 4) return;
+        const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(value.data()));
         if (vurl_is_record_id(id)) ids->push_back(id);
-    }
-    if (rc != 0 && rc != DB_NOTFOUND) {
-        crawldb_error("reading %s: %s", vdb_id->name.c_str(), db_strerror(rc));
-        return false;
-    }
+    });
+    if (!read) return false;
     std::sort(ids->begin(), ids->end());
     ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
     return true;

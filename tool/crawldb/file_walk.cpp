@@ -3,6 +3,8 @@
 #include <cerrno>
 
 #include "robot/coding.h"
+#include "robot/dbt.h"
+#include "robot/id_indirect.h"
 #include "robot/record_walk.h"
 #include "robot/vurl_meta.h"
 #include "tool/crawldb/errors.h"
@@ -29,6 +31,41 @@ bool walk_file(storage_object *file, const char *what, uint64_t total,
     crawldb_error("reading %s stopped: %s", file != nullptr ? file->name.c_str() : "a file",
                   db_strerror(walk.error()));
     return false;
+}
+
+bool scan_prefix(storage_object *file, std::string_view prefix,
+                 const std::function<void(std::string_view key, std::string_view value)> &visit) {
+    int error = 0;
+    storage::CursorPtr cursor = sto_open_cursor(file, &error);
+    if (cursor == nullptr) {
+        crawldb_error("reading %s: %s", file->name.c_str(), db_strerror(error));
+        return false;
+    }
+    // Keys and values are read into Berkeley DB's own memory, valid until the
+    // next read of the cursor.
+    std::string start(prefix);
+    DBT key = borrowed_dbt(start.data(), start.size());
+    DBT value{};
+    int rc = cursor->get(cursor.get(), &key, &value, DB_SET_RANGE);
+    for (; rc == 0; rc = cursor->get(cursor.get(), &key, &value, DB_NEXT)) {
+        const std::string_view found(static_cast<const char *>(key.data), key.size);
+        if (!found.starts_with(prefix)) break;
+        visit(found, std::string_view(static_cast<const char *>(value.data), value.size));
+    }
+    if (rc == 0 || rc == DB_NOTFOUND) return true;
+    crawldb_error("reading %s: %s", file->name.c_str(), db_strerror(rc));
+    return false;
+}
+
+std::optional<uint32_t> vid_value_of(std::string_view url) {
+    const std::string text(url);
+    DBT key = borrowed_dbt(text.c_str(), text.size() + 1);
+    MallocDbt value;
+    if (vdb_id->db->get(vdb_id->db.get(), nullptr, &key, value.get(), 0) != 0 ||
+        value.size() != 4) {
+        return std::nullopt;
+    }
+    return decode_fixed32(static_cast<const uint8_t *>(value.data()));
 }
 
 uint32_t record_key_id(std::string_view key) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,16 @@ StorageObjectPtr open_file_read_only(const std::string &path);
 // end the walk early. False when a read error ended it (reported).
 bool walk_file(storage_object *file, const char *what, uint64_t total,
                const std::function<bool(std::string_view key, std::string_view value)> &visit);
+
+// Calls visit(key, value) for every record of file whose key starts with
+// prefix, in key order, from one range search; the bytes are Berkeley DB's
+// and stay valid until the next call. False when a read failed (reported).
+bool scan_prefix(storage_object *file, std::string_view prefix,
+                 const std::function<void(std::string_view key, std::string_view value)> &visit);
+
+// The 4-byte value vid.db (vdb_id) holds for url, as a number; none when
+// url has no entry there, its entry is of another size, or the read fails.
+std::optional<uint32_t> vid_value_of(std::string_view url);
 
 // The record id a url-visited.db key names; 0 when it names none.
 uint32_t record_key_id(std::string_view key);

@@ -7,7 +7,6 @@
 
 #include "extra/malloc_ptr.h"
 #include "robot/coding.h"
-#include "robot/dbt.h"
 #include "robot/id_indirect.h"
 #include "robot/vurl_record.h"
 #include "tool/crawldb/file_walk.h"
@@ -177,13 +176,9 @@ bool LinkJoin::orphans() {
 
 bool LinkJoin::to() {
     // The URL's id, from vid.db; a URL without one has no in-links.
-    DBT key = string_key(options_.url.c_str());
-    MallocDbt value;
-    if (vdb_id->db->get(vdb_id->db.get(), nullptr, &key, value.get(), 0) != 0 ||
-        value.size() != 4) {
-        return true;
-    }
-    const uint32_t wanted = decode_fixed32(static_cast<const uint8_t *>(value.data()));
+    const std::optional<uint32_t> found = vid_value_of(options_.url);
+    if (!found) return true;
+    const uint32_t wanted = *found;
     return walk_pages("links", [&](uint32_t id, const visited_url_fields &page) {
         for (size_t i = 0; i < page.link_id_count; ++i) {
             if (page.link_id(i) != wanted) continue;

@@ -137,14 +137,9 @@ bool Planner::resolves(uint32_t referer) const {
 // Stamps the record vid.db gives url, when the pass can: its links are
 // followed by the walk that comes next.
 void Planner::enter_tree(const std::string &url) {
-    DBT key = string_key(url.c_str());
-    MallocDbt value;
-    if (vdb_id->db->get(vdb_id->db.get(), nullptr, &key, value.get(), 0) != 0 ||
-        value.size() != 4) {
-        return;
-    }
-    const size_t at =
-        index_.find(decode_fixed32(static_cast<const uint8_t *>(value.data())));
+    const std::optional<uint32_t> id = vid_value_of(url);
+    if (!id) return;
+    const size_t at = index_.find(*id);
     if (at != IdIndex::kNone && (flags_[at] & (kDecodes | kStamped)) == kDecodes) {
         flags_[at] |= kStamped;
     }

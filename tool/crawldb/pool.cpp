@@ -81,25 +81,13 @@ bool PoolReport::count(Bank *bank, int which) {
 }
 
 bool PoolReport::list(Bank *bank, int which) {
-    int error = 0;
-    storage::CursorPtr cursor = sto_open_cursor(bank->file.get(), &error);
-    if (cursor == nullptr) {
-        crawldb_error("reading %s: %s", bank->path.c_str(), db_strerror(error));
-        return false;
-    }
-    // The collection's keys start with its name and the separator.
-    std::string start = *options_.collection + kUrlPoolSeparator;
-    DBT key{};
-    key.data = start.data();
-    key.size = static_cast<uint32_t>(start.size());
-    DBT value{};
     url_record_fields f;
-    int rc = cursor->get(cursor.get(), &key, &value, DB_SET_RANGE);
-    for (; rc == 0; rc = cursor->get(cursor.get(), &key, &value, DB_NEXT)) {
-        const std::string_view stored_key(static_cast<const char *>(key.data), key.size);
-        if (!stored_key.starts_with(start)) break;
+    // The collection's keys start with its name and the separator.
+    const std::string start = *options_.collection + kUrlPoolSeparator;
+    const bool read = scan_prefix(bank->file.get(), start, [&](std::string_view stored_key,
+                                                               std::string_view value) {
         ++listed_;
-        const bool decodes = url_record_parse(value.data, value.size, &f);
+        const bool decodes = url_record_parse(value.data(), value.size(), &f);
         const std::string_view key_text = stored_key.substr(0, stored_key.find('\0'));
         std::string *out = output_.buffer();
         if (options_.json) {
@@ -142,11 +130,9 @@ bool PoolReport::list(Bank *bank, int which) {
             }
         }
         output_.end_line();
-    }
+    });
     output_.flush();
-    if (rc == 0 || rc == DB_NOTFOUND) return true;
-    crawldb_error("reading %s: %s", bank->path.c_str(), db_strerror(rc));
-    return false;
+    return read;
 }
 
 void PoolReport::print_rows(const char *title, const char *name,
