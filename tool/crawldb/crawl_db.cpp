@@ -10,7 +10,7 @@
 #include "robot/robot_db_env.h"
 #include "robot/vurl_db.h"
 #include "robot/vurl_meta.h"
-#include "tool/hook_settings.h"
+#include "tool/hooks/hook_settings.h"
 
 DB_ENV *crawldb_open_env(const std::string &home, bool crawler_writing) {
     DB_ENV *env = robot_db_open_env_read_only(

@@ -32,8 +32,8 @@
 #include "tool/crawldb/pool.h"
 #include "tool/crawldb/progress.h"
 #include "tool/crawldb/stats.h"
-#include "tool/reader_child.h"
-#include "tool/standard_fds.h"
+#include "tool/reading/reader_child.h"
+#include "tool/reading/standard_fds.h"
 
 namespace {
 

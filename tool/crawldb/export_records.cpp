@@ -19,8 +19,8 @@
 #include "tool/crawldb/progress.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
-#include "tool/dump.h"
-#include "tool/record_resolver.h"
+#include "tool/reading/last_process_time.h"
+#include "tool/reading/record_resolver.h"
 
 namespace {
 

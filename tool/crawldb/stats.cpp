@@ -18,7 +18,7 @@
 #include "tool/crawldb/file_walk.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
-#include "tool/dump.h"
+#include "tool/reading/last_process_time.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "tool/record_check.h"
+#include "tool/reading/record_check.h"
 
 // The status a reader ends with when a verifier running alongside finds its
 // file damaged. The caller then reads again with every file verified first,

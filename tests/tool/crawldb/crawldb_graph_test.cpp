@@ -1,0 +1,278 @@
+// crawldb's links, plan, diff and pool on databases whose answers are known,
+// and plan against the library's own end-of-crawl passes.
+#include <random>
+#include <set>
+
+#include "robot/robot_db_env.h"
+#include "robot/vurl_db.h"
+#include "robot/vurl_marking.h"
+#include "support/sample_db.h"
+#include "support/test_hooks.h"
+#include "tool/crawldb/crawldb_fixture.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+constexpr uint32_t kStart = 1796371200;  // the crawl in progress
+constexpr uint32_t kEarlier = kStart - 86400;
+const char kDigest[] = "0123456789abcdef0123456789abcdef";
+
+StoredRecord page(const std::string &url, uint32_t processed, bool digest, int32_t status,
+                  std::optional<uint32_t> referer, std::vector<uint32_t> links) {
+    StoredRecord r = StoredRecord::full(url);
+    r.last_processed = processed;
+    if (digest) r.md5 = kDigest;
+    r.database = "pages";
+    r.depth_and_status = std::make_pair(5, status);
+    r.referer_id = referer;
+    r.link_ids = std::move(links);
+    return r;
+}
+
+// Ids 1 to 9. http://s/ (1) links to a 404 and a 500, to an id without a
+// record, and to b, which links to the 404 again; e names a referer
+// without a record, and nobody links to it or to the orphan. http://p/ (7)
+// is a start point this crawl left out, whose tree runs through a record
+// it processed (3) and stops there; 9 is on no tree. With odd set, records
+// the passes meet as the crawler's lookups find them: a referer whose value
+// has bytes left over (it gives a URL but does not decode), a record under
+// the key 2^31, and a start point whose URL vid.db does not hold.
+void write_graph(const std::string &home, bool odd = false) {
+    SampleDb db;
+    db.add(page("http://s/", kStart, true, 200, {}, {2, 3, 4, 77}));
+    db.add(page("http://s/a", kStart, false, 404, 1, {}));
+    db.add(page("http://s/b", kStart, true, 200, 1, {2}));
+    db.add(page("http://s/c", kStart, true, 500, 1, {}));
+    db.add(page("http://s/orphan", kEarlier, true, 200, 3, {}));
+    db.add(page("http://s/e", kStart, true, 200, 88, {}));
+    db.add(page("http://p/", kEarlier, true, 200, {}, {8, 3}));
+    db.add(page("http://p/a", kEarlier, true, 200, 7, {7}));
+    db.add(page("http://q/", kEarlier, true, 200, 1, {}));
+    if (odd) {
+        db.put_record(10, page("http://o/junk", kEarlier, true, 200, 7, {}).bytes() + "JUNK");
+        db.add(page("http://o/by-junk", kEarlier, true, 200, 10, {}));
+        db.put_record(0x80000000, page("http://o/big", kEarlier, true, 200, 7, {}).bytes());
+        db.add(page("http://o/by-big", kEarlier, true, 200, 0x80000000, {}));
+        db.put_record(13, page("http://o/not-in-vid", kEarlier, true, 200, {}, {12}).bytes());
+    }
+    db.set_meta(2, kStart, 14, 0);
+    ASSERT_EQ(db.write(home), "");
+}
+
+// The URLs of the listing lines (all but a final summary object).
+std::vector<std::string> listed(const std::string &out, const char *field) {
+    std::vector<std::string> urls;
+    for (const json &line : json_lines(out)) {
+        if (!line.contains("summary")) urls.push_back(line[field]);
+    }
+    return urls;
+}
+
+using Strings = std::vector<std::string>;
+
+TEST_F(CrawldbTest, LinksAnswerEachQuestionAndLeaveTheDirectoryAsItWas) {
+    write_graph(dir_.file("robot"));
+    const auto before = listing(dir_.path());
+    ProcessResult broken = run({"links", "--broken", "--json"});
+    EXPECT_EQ(broken.status, 0) << broken.err;
+    EXPECT_EQ(json_lines(broken.out),
+              (std::vector<json>{{{"page", "http://s/"}, {"target", "http://s/a"}, {"status", 404}},
+                                 {{"page", "http://s/"}, {"target", "http://s/c"}, {"status", 500}},
+                                 {{"page", "http://s/b"}, {"target", "http://s/a"}, {"status", 404}}}));
+    broken = run({"links", "--broken", "--status", "500-599"});
+    EXPECT_EQ(broken.out, "http://s/\thttp://s/c\t500\n");
+    EXPECT_EQ(broken.err, "crawldb: 1 broken links on 1 pages to 1 distinct targets\n");
+    EXPECT_EQ(run({"links", "--to", "http://s/a"}).out, "http://s/\nhttp://s/b\n");
+    EXPECT_EQ(run({"links", "--orphans"}).out,
+              "http://s/orphan\t5\thttp://s/b\nhttp://s/e\t6\t\nhttp://q/\t9\thttp://s/\n");
+    EXPECT_EQ(run({"links", "--dangling"}).out, "http://s/\tlink\t77\nhttp://s/e\treferer\t88\n");
+    EXPECT_EQ(run({"links", "--to", "http://nowhere/"}).status, 1);
+    EXPECT_EQ(run({"links", "--broken", "--status", "600"}).status, 1);
+    EXPECT_EQ(run({"links"}).status, 2);
+    EXPECT_EQ(listing(dir_.path()), before);
+}
+
+// What the library's passes hand to the depot when they run on a copy of
+// the database in source: the URLs, in the order handed on. The copy lies
+// in the one database home of the process, emptied first (the library
+// computes the home once).
+Strings passes_hand_on(const std::string &source) {
+    static ScratchDir home;
+    test_hooks() = TestHooks{};
+    test_hooks().state_path = home.path();
+    for (const auto &entry : std::filesystem::directory_iterator(home.path())) {
+        std::filesystem::remove(entry.path());
+    }
+    for (const char *file : {"/url-visited.db", "/vid.db"}) {
+        std::filesystem::copy_file(source + file, home.path() + file);
+    }
+    robot_db_init();
+    EXPECT_EQ(visited_url_init(1), 1);
+    ProcessDisabledStartPoint();
+    visited_url_scan_brokenlinks(1);
+    visited_url_shutdown(0);
+    robot_db_shutdown();
+    Strings urls;
+    for (const std::string &call : test_hooks().depot_deletes) urls.push_back(split(call, ' ')[0]);
+    return urls;
+}
+
+// The crawlsim database has its second crawl left open; every record whose
+// id is not a multiple of 3 is then made one this crawl has not processed,
+// so that start points are left out and trees are cut.
+void thin_out_crawl(const std::string &home) {
+    const std::string path = home + "/url-visited.db";
+    std::map<std::string, std::string> records;
+    for (uint32_t id = 1;; ++id) {
+        std::optional<std::string> value = read_stored(path, be32(id));
+        if (!value) break;
+        if (id % 3 != 0) value->replace(0, 4, be32(1000));
+        records[be32(id)] = *value;
+    }
+    ASSERT_GT(records.size(), 100u);
+    ASSERT_EQ(write_db_file(path, records), "");
+}
+
+TEST_F(CrawldbTest, PlanListsWhatTheLibrarysPassesHandOnInTheSameOrder) {
+    write_graph(dir_.file("robot"));
+    const ProcessResult plan = run({"plan", "--json"});
+    ASSERT_EQ(plan.status, 0) << plan.err;
+    // 8 is reached through 7, 3 was processed and stops the walk, so 5 and
+    // 9 are left; 2 has no digest.
+    EXPECT_EQ(listed(plan.out, "url"), (Strings{"http://s/orphan", "http://q/"}));
+    EXPECT_EQ(json_lines(plan.out).back()["summary"]["by_host"], (json{{"q", 1}, {"s", 1}}));
+    write_graph(dir_.file("odd"), true);
+    const Strings odd = listed(run({"plan", "--json", "-h", "odd"}).out, "url");
+    EXPECT_EQ(odd.size(), 6u);
+    EXPECT_EQ(odd, passes_hand_on(dir_.file("odd")));
+
+    ASSERT_EQ(run_process(CRAWLSIM_BINARY, {"-n", "300", "-l", "4", "-c", "2", "-k", "-h", "sim"},
+                          dir_.path())
+                  .status,
+              0);
+    thin_out_crawl(dir_.file("sim"));
+    const Strings planned = listed(run({"plan", "--json", "-h", "sim"}).out, "url");
+    EXPECT_GT(planned.size(), 10u);
+    EXPECT_EQ(planned, passes_hand_on(dir_.file("sim")));
+}
+
+TEST_F(CrawldbTest, DiffNamesWhatWasAddedRemovedAndChanged) {
+    SampleDb old_db, new_db;
+    for (SampleDb *db : {&old_db, &new_db}) {
+        db->add(page("http://d/digest", kStart, true, 200, {}, {}));
+        db->add(page("http://d/status", kStart, false, 200, {}, {}));
+    }
+    old_db.add(page("http://d/gone", kStart, false, 200, {}, {}));
+    StoredRecord changed = page("http://d/digest", kStart, true, 404, {}, {});
+    changed.md5 = "f" + std::string(kDigest).substr(1);
+    new_db.add(changed);
+    new_db.add(page("http://d/status", kStart, false, 301, {}, {}));
+    new_db.add(page("http://d/added", kStart, false, 200, {}, {}));
+    ASSERT_EQ(old_db.write(dir_.file("old")), "");
+    ASSERT_EQ(new_db.write(dir_.file("new")), "");
+    const auto before = listing(dir_.path());
+    const ProcessResult diff = run({"diff", "old", "new"});
+    EXPECT_EQ(diff.status, 1) << diff.err;
+    EXPECT_EQ(diff.out,
+              "+ http://d/added\n~ http://d/digest\n! http://d/digest 200->404\n"
+              "- http://d/gone\n! http://d/status 200->301\n");
+    EXPECT_EQ(json::parse(run({"diff", "old", "new", "--summary", "--json"}).out),
+              (json{{"added", 1}, {"removed", 1}, {"digest_changed", 1}, {"status_changed", 2}}));
+    const ProcessResult same = run({"diff", "new", "new"});
+    EXPECT_EQ(same.status, 0);
+    EXPECT_EQ(same.out, "");
+    EXPECT_EQ(run({"diff", "old", "nowhere"}).status, 2);
+    EXPECT_EQ(listing(dir_.path()), before);
+
+    // A copy of a crawl's files holds files with the ids of the originals:
+    // each side is read as itself. The crawl that goes on adds what it met.
+    auto crawl = [&](const char *pages, const char *last) {
+        return run_process(CRAWLSIM_BINARY, {"-n", pages, "-l", "4", "-h", "sim", last},
+                           dir_.path());
+    };
+    // Left unfinished, the crawl goes on from its frontier the next time.
+    ASSERT_EQ(crawl("100", "-k").status, 0);
+    std::filesystem::create_directory(dir_.file("first"));
+    for (const char *file : {"/url-visited.db", "/vid.db"}) {
+        std::filesystem::copy_file(dir_.file("sim") + file, dir_.file("first") + file);
+    }
+    ASSERT_EQ(crawl("150", "-c1").status, 0);
+    const json grown = json::parse(run({"diff", "first", "sim", "--summary", "--json"}).out);
+    const json first = json::parse(run({"stats", "-h", "first", "--json"}).out);
+    const json now = json::parse(run({"stats", "-h", "sim", "--json"}).out);
+    EXPECT_EQ(grown["added"], now["records"].get<int>() - first["records"].get<int>());
+    EXPECT_GT(grown["added"], 0);
+    EXPECT_EQ(grown["removed"], 0);
+}
+
+// A pool value: three numbers, the URL and two texts.
+std::string pool_value(const std::string &url, const std::string &text_a) {
+    return be32(16) + be32(1) + be32(7) + url + '\0' + text_a + '\0' + '\0';
+}
+
+TEST_F(CrawldbTest, PoolCountsEachBankByCollectionAndListsOneCollection) {
+    const std::string robot = dir_.file("robot");
+    write_graph(robot);
+    ASSERT_EQ(write_db_file(robot + "/enumerate.db",
+                            {{"a.test|2http://a.test/y"s + '\0', pool_value("http://a.test/y", "r")},
+                             {"a.test|1http://a.test/x"s + '\0', pool_value("http://a.test/x", "")},
+                             {"b.test|1http://B.test/"s + '\0', pool_value("http://B.test/", "")}}),
+              "");
+    const auto before = listing(dir_.path());
+    const ProcessResult counts = run({"pool", "--json", "--hosts"});
+    ASSERT_EQ(counts.status, 0) << counts.err;
+    const json report = json::parse(counts.out);
+    EXPECT_EQ(report["waiting"], 3);
+    EXPECT_EQ(report["in_work"], 0);
+    EXPECT_EQ(report["collections"],
+              (json{{{"collection", "a.test"}, {"waiting", 2}, {"in_work", 0}},
+                    {{"collection", "b.test"}, {"waiting", 1}, {"in_work", 0}}}));
+    EXPECT_EQ(report["hosts"][1], (json{{"host", "b.test"}, {"waiting", 1}, {"in_work", 0}}));
+    EXPECT_NE(counts.err.find("enumerate_bak.db is missing: counted as empty"), std::string::npos);
+    EXPECT_EQ(run({"pool", "--collection", "a.test"}).out,
+              "waiting\ta.test|1http://a.test/x\thttp://a.test/x\t16\t1\t7\t\t\n"
+              "waiting\ta.test|2http://a.test/y\thttp://a.test/y\t16\t1\t7\tr\t\n");
+    EXPECT_EQ(run({"pool", "--collection", "c.test"}).status, 1);
+    EXPECT_EQ(listing(dir_.path()), before);
+}
+
+}  // namespace
+
+namespace {
+
+// Pages of a crawl overwritten past their headers: readers may crash or
+// fail on them before the verifier speaks, yet each command ends the same
+// way every time.
+TEST_F(CrawldbTest, ADamagedCrawlIsRefusedByEveryCommandAndReportedByCheck) {
+    ASSERT_EQ(run_process(CRAWLSIM_BINARY, {"-n", "3000", "-l", "6", "-c", "2", "-k"}, dir_.path())
+                  .status,
+              0);
+    const std::string path = dir_.file("robot/url-visited.db");
+    std::string bytes = read_file(path);
+    std::mt19937 random(7);
+    for (int i = 0; i < 20; ++i) {
+        const size_t page = 1 + random() % (bytes.size() / 4096 - 1);
+        for (size_t at = page * 4096 + 26; at < page * 4096 + 86; ++at) {
+            bytes[at] = static_cast<char>(random());
+        }
+    }
+    ASSERT_TRUE(write_file(path, bytes));
+    const std::string refusal = "crawldb: " + path +
+                                " does not pass verification: it is damaged (see crawldb check)\n";
+    for (int round = 0; round < 2; ++round) {
+        for (const Strings &command : {Strings{"stats"}, Strings{"export"}, Strings{"plan"},
+                                       Strings{"links", "--orphans"}, Strings{"pool"}}) {
+            const ProcessResult p = run(command);
+            EXPECT_EQ(p.status, command[0] == "pool" ? 0 : 2) << command[0];
+            if (command[0] != "pool") {
+                EXPECT_EQ(p.err, refusal) << command[0];
+            }
+        }
+        const ProcessResult check = run({"check", "--json"});
+        EXPECT_EQ(check.status, 1) << check.err;
+        EXPECT_EQ(json::parse(check.out)["problems"], (json{{"damaged_file", 1}}));
+    }
+}
+
+}  // namespace

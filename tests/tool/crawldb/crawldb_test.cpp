@@ -1,0 +1,346 @@
+// crawldb run as a process on databases written byte by byte and by crawlsim:
+// its JSON parsed, never compared as text, and its directory left untouched.
+#include <functional>
+
+#include "support/crawl_report.h"
+#include "support/sample_db.h"
+#include "tool/crawldb/crawldb_fixture.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+constexpr uint32_t kDay = 86400;
+constexpr uint32_t kNewest = 1796461261;  // 2026-12-05 09:01:01 UTC, the newest visit
+constexpr uint32_t kStart = 1796371200;   // 2026-12-04 08:00:00 UTC, the crawl's start
+const char kDigest[] = "0123456789abcdef0123456789abcdef";
+const char kFirst[] = "http://User:pw@WWW.A.example.co.uk:8080/x";
+
+// Records 1 to 7, 1 and 6 starting points, visited on either side of the
+// freshness bounds; then the last process time, visited last, and a value
+// that does not decode.
+void write_sample(const std::string &home) {
+    const std::vector<std::string> urls =
+        split(kFirst + " http://www.a.example.co.uk/y http://b.example.co.uk/"s +
+                  " http://[2001:DB8::1]:80/ http://192.0.2.7/ mailto:x@y http://b.example.co.uk/z",
+              ' ');
+    const int32_t servers[] = {200, 301, 404, 503, 0, 102, 999};
+    const uint32_t visits[] = {
+        kNewest, kNewest - kDay,          kNewest - kDay - 1, kNewest - 7 * kDay - 1,
+        0,       kNewest - 30 * kDay - 1, kNewest - 30 * kDay};
+    std::vector<StoredRecord> records;
+    for (size_t i = 0; i < 7; ++i) {
+        records.push_back(StoredRecord::full(urls[i]));
+        records[i].last_visited = visits[i];
+        records[i].depth_and_status = std::make_pair(0, servers[i]);
+        if (i != 0 && i != 5) records[i].referer_id = 1;
+    }
+    records[0].md5 = kDigest;
+    records[0].progress_status = 4;
+    records[0].depth_and_status = std::make_pair(3, 200);
+    records[0].link_ids = std::vector<uint32_t>{2, 3, 1, 2};
+    records[1].link_ids = std::vector<uint32_t>{1, 99};
+    records[0].database = records[1].database = "pages";
+    records[0].last_processed = records[1].last_processed = kStart;
+    records[2].md5_cleared = true;
+    SampleDb db;
+    for (const StoredRecord &r : records) db.add(r);
+    StoredRecord last = StoredRecord::full("LastProcessTime");
+    last.last_visited = kNewest + 90 * kDay;
+    db.add(last);
+    db.put_record(db.id_of("http://undecodable/"), "xx");
+    db.set_meta(2, kStart, static_cast<int32_t>(db.next_id()), 0);
+    ASSERT_EQ(db.write(home), "");
+}
+
+// What crawlpeek's whole dump says of each URL: its referer line and links.
+struct Peeked {
+    std::string referer;
+    std::vector<std::string> links;
+};
+std::map<std::string, Peeked> peek_entries(const std::string &dump) {
+    std::map<std::string, Peeked> entries;
+    Peeked *at = nullptr;
+    std::istringstream in(dump);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line[0] != ' ') at = &entries[line];
+        if (line.rfind("  referer:         ", 0) == 0) at->referer = line.substr(19);
+        if (line.find_first_not_of(' ') == 18) at->links.push_back(line.substr(18));
+    }
+    return entries;
+}
+
+TEST_F(CrawldbTest, StatsCountsTheRecordsAndGroupsTheirHosts) {
+    write_sample(dir_.file("robot"));
+    ProcessResult p = run({"stats", "--json"});
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(json::parse(p.out), json::parse(R"({
+        "records": 7, "undecodable": 1, "crawl": {"in_progress": true, "started": 1796371200},
+        "start_points": 2, "with_digest": 1, "never_fetched": 1, "processed_this_crawl": 2,
+        "by_progress_status": {"0": 6, "4": 1},
+        "by_server_status": {"0": 1, "102": 1, "200": 1, "301": 1, "404": 1, "503": 1, "999": 1},
+        "by_status_class": {"1xx": 1, "2xx": 1, "3xx": 1, "4xx": 1, "5xx": 1, "other": 2},
+        "by_database": {"pages": 2, "": 5}, "by_depth_countdown": {"0": 6, "3": 1},
+        "freshness": {"1d": 2, "7d": 1, "30d": 2, "older": 1, "never": 1}})"));
+
+    // A line "name: records unfetched 2xx 3xx 4xx 5xx" a row, in name order;
+    // the rows come most records first.
+    auto rows = [this](std::vector<std::string> args, const char *name) {
+        const json report = json::parse(run(args).out);
+        std::map<std::string, std::string> lines;
+        int previous = 1 << 30;
+        for (const json &row : report["hosts"]) {
+            EXPECT_LE(row["records"].get<int>(), previous) << row;
+            previous = row["records"].get<int>();
+            for (const char *field : {"records", "unfetched", "2xx", "3xx", "4xx", "5xx"})
+                lines[row[name].get<std::string>()] += " " + row[field].dump();
+        }
+        std::string text;
+        for (const auto &[host, counts] : lines) text += host + ":" + counts + "\n";
+        return text;
+    };
+    const std::string ones = ": 1 0 0 0 0 0\n192.0.2.7: 1 1 0 0 0 0\n[2001:db8::1]: 1 0 0 0 0 1\n";
+    const std::string twos = "b.example.co.uk: 2 0 0 0 1 0\nwww.a.example.co.uk: 2 0 1 1 0 0\n";
+    EXPECT_EQ(rows({"stats", "--json", "--hosts"}, "host"), ones + twos);
+    EXPECT_EQ(rows({"stats", "--json", "--hosts", "2"}, "host"), twos);
+    EXPECT_EQ(rows({"stats", "--json", "--hosts", "--by", "domain"}, "domain"),
+              ones + "example.co.uk: 4 0 1 1 1 0\n");
+}
+
+TEST_F(CrawldbTest, ExportWritesEachRecordOnceAsJsonOrTsvAndItsFiltersPickTheRightOnes) {
+    write_sample(dir_.file("robot"));
+    ProcessResult all = run({"export"});
+    EXPECT_NE(all.err.find("crawldb: 1 records cannot be decoded"), std::string::npos) << all.err;
+    const std::vector<json> lines = json_lines(all.out);
+    ASSERT_EQ(lines.size(), 7u) << all.out;
+    // The links in the order crawlpeek prints them, an unknown id left out.
+    std::map<std::string, Peeked> peeked =
+        peek_entries(run_process(CRAWLPEEK_BINARY, {}, dir_.path()).out);
+    ASSERT_EQ(peeked[kFirst].links.size(), 4u);
+    json first = json::parse(R"({"id": 1, "url": "http://User:pw@WWW.A.example.co.uk:8080/x",
+        "referer_id": null, "referer": null, "progress_status": 4, "server_status": 200,
+        "depth_countdown": 3, "md5": "0123456789abcdef0123456789abcdef", "database": "pages",
+        "last_processed": 1796371200, "last_visited": 1796461261, "last_modified": 0,
+        "rd_expires": 0, "link_count": 4})");
+    first["links"] = peeked[kFirst].links;
+    EXPECT_EQ(lines[0], first);
+    EXPECT_EQ(lines[1]["referer"], kFirst);
+    EXPECT_EQ(lines[1]["link_count"], 2);
+    EXPECT_EQ(lines[1]["links"], json::array({kFirst}));
+    EXPECT_EQ(lines[2]["md5"], "");  // a cleared digest
+    EXPECT_EQ(lines[2]["database"], nullptr);
+
+    // Each row: the options, " =" and the ids written; dates in one word.
+    // The lone --until: expected record 6 alone, since record 5, never
+    // visited, has no last visit at or before any date; seen 5 and 6.
+    for (const std::string row :
+         {" = 1 2 3 4 5 6 7", "--status 400-599 = 3 4", "--status 0,999 = 5 7",
+          "--status 301,100-199 = 2 6", "--status 418 =", "--progress 4 = 1",
+          "--progress 0 --status 200 =", "--prefix http://b.example.co.uk/ = 3 7",
+          "--prefix http://www.a = 2", "--prefix http://nowhere/ =",
+          "--host WWW.A.EXAMPLE.CO.UK = 1 2", "--host [2001:db8::1] = 4", "--match ^mailto: = 6",
+          "--match co\\.uk/[yz]$ = 2 7", "--since 05-Dec-2026,09:01:01 = 1",
+          "--since 28-Nov-2026,09:01:00 --until 04-Dec-2026,09:01:00 = 3 4",
+          "--until 05-Nov-2026,09:01:00 = 6", "--limit 2 = 1 2",
+          "--status 400-599 --limit 1 = 3"}) {
+        const size_t at = row.find(" =");
+        std::vector<std::string> args = split("export -h robot " + row.substr(0, at), ' ');
+        if (args.back().empty()) args.pop_back();
+        for (bool links : {true, false}) {
+            if (!links) args.push_back("--no-links");
+            ProcessResult p = run(args);
+            std::string ids;
+            for (const json &line : json_lines(p.out)) ids += " " + line["id"].dump();
+            EXPECT_EQ(ids, row.substr(at + 2)) << row << " " << links;
+            EXPECT_EQ(p.status, ids.empty() ? 1 : 0) << row << " " << links;
+        }
+    }
+    const json without = json_lines(run({"export", "--no-links"}).out)[1];
+    EXPECT_TRUE(!without.contains("links") && !without.contains("referer")) << without;
+
+    // TSV: a header of the fields, and the values JSON has.
+    const std::vector<std::string> fields = split(
+        "id url referer_id referer progress_status server_status depth_countdown md5 database "
+        "last_processed last_visited last_modified rd_expires link_count links",
+        ' ');
+    std::vector<std::string> tsv = split(run({"export", "--tsv", "--iso-times"}).out, '\n');
+    ASSERT_EQ(tsv.size(), 9u);  // the header, 7 rows and nothing after the last line end
+    EXPECT_EQ(split(tsv[0], '\t'), fields);
+    std::vector<std::string> row1 = split(tsv[1], '\t');
+    ASSERT_EQ(row1.size(), fields.size());
+    EXPECT_EQ(json(split(row1.back(), ' ')), lines[0]["links"]);
+    row1.pop_back();
+    EXPECT_EQ(row1, (std::vector<std::string>{"1", kFirst, "", "", "4", "200", "3", kDigest,
+                                              "pages", "2026-12-04T08:00:00Z",
+                                              "2026-12-05T09:01:01Z", "", "", "4"}));
+
+    // Bytes that are not UTF-8: "%XX" in URLs, U+FFFD elsewhere; a space, a
+    // tab and a line end in a URL do not split a TSV field.
+    SampleDb db;
+    StoredRecord bad = StoredRecord::full("http://c.example/\xFF\xC3(a b\tc\n");
+    bad.database = "\xE9t\xE9";
+    StoredRecord ok = StoredRecord::full("http://c.example/ok");
+    ok.referer_id = 1;
+    ok.link_ids = std::vector<uint32_t>{1};
+    db.add(bad);
+    db.add(ok);
+    ASSERT_EQ(db.write(dir_.file("bytes")), "");
+    const std::string escaped = "http://c.example/%FF%C3(a b\tc\n";
+    const std::string in_tsv = "http://c.example/%FF%C3(a%20b%09c%0A";
+    const std::string replaced = "\xEF\xBF\xBDt\xEF\xBF\xBD";
+    const std::vector<json> l = json_lines(run({"export", "-h", "bytes"}).out);
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(json({l[0]["url"], l[0]["database"], l[1]["referer"], l[1]["links"]}),
+              json({escaped, replaced, escaped, {escaped}}));
+    tsv = split(run({"export", "-h", "bytes", "--tsv"}).out, '\n');
+    ASSERT_EQ(tsv.size(), 4u);
+    EXPECT_EQ(split(tsv[1], '\t')[1] + split(tsv[1], '\t')[8] + split(tsv[2], '\t')[14],
+              in_tsv + replaced + in_tsv);
+}
+
+// A crawl written by the crawler's own operations: crawldb and crawlpeek agree.
+TEST_F(CrawldbTest, OnACrawlsimDatabaseCrawldbAgreesWithCrawlpeek) {
+    ProcessResult s =
+        run_process(CRAWLSIM_BINARY, {"-n", "200", "-t", "2", "-c", "2", "-k"}, dir_.path());
+    ASSERT_EQ(s.status, 0) << s.err;
+    const std::string dump = run_process(CRAWLPEEK_BINARY, {}, dir_.path()).out;
+    const json stats = json::parse(run({"stats", "--json", "--hosts", "1000000"}).out);
+    EXPECT_EQ(stats["records"], summary_value(dump, "Number of entries  "));
+    EXPECT_EQ(stats["with_digest"], summary_value(dump, "Number of entries with MD5"));
+    for (const char *table : {"by_status_class", "freshness", "by_database", "hosts"}) {
+        int sum = 0;
+        for (const json &count : stats[table])
+            sum += (count.is_object() ? count["records"] : count).get<int>();
+        EXPECT_EQ(sum, stats["records"]) << table;
+    }
+
+    std::map<std::string, Peeked> peeked = peek_entries(dump);
+    const std::vector<json> lines = json_lines(run({"export"}).out);
+    EXPECT_EQ(lines.size(), static_cast<size_t>(stats["records"].get<int>()));
+    int previous = 0;
+    for (const json &line : lines) {
+        EXPECT_GT(line["id"].get<int>(), std::exchange(previous, line["id"].get<int>()));
+        const Peeked &p = peeked[line["url"].get<std::string>()];
+        EXPECT_EQ(line["referer"], p.referer == "starting-point" ? json() : json(p.referer))
+            << line;
+        EXPECT_EQ(line["links"], json(p.links)) << line;
+        EXPECT_EQ(line["link_count"], p.links.size()) << line;
+    }
+}
+
+// Two sound records, A linking to B found on A, next_id 9; and one change.
+struct Sample {
+    SampleDb db;
+    StoredRecord a = StoredRecord::full("http://a/"), b = StoredRecord::full("http://b/");
+};
+
+TEST_F(CrawldbTest, CheckNamesEachKindOfProblemAloneAndADamagedFileAlone) {
+    const struct {
+        const char *kind;  // "" for a sound database
+        int count;
+        std::function<void(Sample &)> change;
+        const char *corrupt = nullptr;  // a file whose pages are overwritten
+    } rows[] = {
+        {"", 0, [](Sample &) {}},
+        {"metadata_missing", 1, [](Sample &s) { s.db.drop_meta(); }},
+        {"metadata_size", 1, [](Sample &s) { s.db.set_meta_bytes(meta_bytes(2, 0, 9, 0) + "."); }},
+        {"metadata_version", 1, [](Sample &s) { s.db.set_meta(7, 0, 9, 0); }},
+        {"key_not_id", 3,
+         [](Sample &s) {
+             for (const std::string &key : {std::string("abc"), be32(0), be32(0x7fffffff)})
+                 s.db.put_record_key(key, StoredRecord::full("http://k/").bytes());
+         }},
+        // Record 2 and the id vid.db gives B.
+        {"id_not_below_next_id", 2, [](Sample &s) { s.db.set_meta(2, 0, 2, 0); }},
+        {"undecodable_record", 2,
+         [](Sample &s) {
+             s.db.put_record(s.db.id_of("http://u/"), "xx");
+             s.db.put_record(s.db.id_of("http://e/"), StoredRecord::full("").bytes());
+         }},
+        {"bad_digest", 1, [](Sample &s) { s.b.md5 = std::string(31, 'a') + "g"; }},
+        {"url_not_in_vid", 1,
+         [](Sample &s) { s.db.put_record(3, StoredRecord::full("http://n/").bytes()); }},
+        {"url_with_two_ids", 1, [](Sample &s) { s.db.put_record(3, s.a.bytes()); }},
+        {"vid_value_not_id", 2,
+         [](Sample &s) {
+             s.db.put_id("http://v/", "abc");
+             s.db.put_id("http://w/", be32(0));
+         }},
+        {"vid_id_without_record", 1, [](Sample &s) { s.db.id_of("http://w/"); }},
+        {"vid_url_mismatch", 1, [](Sample &s) { s.db.put_id("http://w/", be32(2)); }},
+        {"referer_unresolved", 1, [](Sample &s) { s.b.referer_id = 99; }},
+        {"link_unresolved", 1, [](Sample &s) { s.a.link_ids->push_back(5); }},
+        {"damaged_file", 1, [](Sample &) {}, "url-visited.db"},
+        {"damaged_file", 1, [](Sample &) {}, "vid.db"},
+    };
+    int n = 0;
+    for (const auto &r : rows) {
+        const std::string home = dir_.file("db" + std::to_string(++n));
+        Sample s;
+        s.a.md5 = kDigest;
+        s.b.referer_id = s.db.id_of("http://a/");
+        s.a.link_ids = {{s.db.id_of("http://b/")}};
+        s.db.set_meta(2, 0, 9, 0);
+        r.change(s);
+        s.db.add(s.a);
+        s.db.add(s.b);
+        ASSERT_EQ(s.db.write(home), "");
+        if (r.corrupt != nullptr) {
+            // Every byte after the first 512, a btree's root page among them.
+            std::string bytes = read_file(home + "/" + r.corrupt);
+            for (size_t i = 512; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+            ASSERT_TRUE(write_file(home + "/" + r.corrupt, bytes));
+        }
+        ProcessResult p = run({"check", "--json", "--examples", "1", "-h", home});
+        const bool clean = *r.kind == '\0';
+        EXPECT_EQ(p.status, clean ? 0 : 1) << r.kind << " " << p.err;
+        ASSERT_FALSE(p.out.empty()) << r.kind << " " << p.err;
+        const json report = json::parse(p.out);
+        EXPECT_EQ(report["clean"], clean) << r.kind;
+        EXPECT_EQ(report["problems"], (clean ? json::object() : json{{r.kind, r.count}})) << report;
+        EXPECT_EQ(report["examples"].size(), clean ? 0u : 1u) << report;
+        if (clean) continue;
+        EXPECT_EQ(report["examples"][r.kind].size(), 1u) << report;
+        if (r.corrupt != nullptr) {
+            EXPECT_EQ(report["examples"]["damaged_file"][0]["file"], home + "/" + r.corrupt);
+        }
+    }
+}
+
+TEST_F(CrawldbTest, TroubleIsStatusTwoAndOneLineAndNothingIsMade) {
+    ASSERT_TRUE(write_file(dir_.file("plain"), "x"));
+    std::filesystem::create_directory(dir_.file("empty"));
+    write_sample(dir_.file("robot"));
+    const auto before = listing(dir_.path());
+    // '' is an empty argument. "export --status ''": expected refused, as
+    // IntRanges::parse refuses an empty list; seen status 0 and every record.
+    for (const std::string line :
+         {"", "frobnicate", "stats --bogus", "stats --by planet", "export --status 5-3",
+          "export --since whenever", "export --status ''", "export --match (", "stats -h missing",
+          "export --home missing/robot", "check -h plain", "check -h empty"}) {
+        auto args = line.empty() ? std::vector<std::string>() : split(line, ' ');
+        for (std::string &arg : args) arg = arg == "''" ? "" : arg;
+        ProcessResult p = run(args);
+        EXPECT_EQ(p.status, 2) << line;
+        EXPECT_TRUE(p.out.empty()) << line;
+        EXPECT_EQ(p.err.rfind("crawldb: ", 0), 0u) << line << p.err;
+        EXPECT_EQ(p.err.find('\n'), p.err.size() - 1) << line << p.err;
+    }
+    // Each line: the arguments and a word the answer holds.
+    for (const std::string line : {"--help stats", "stats --help --by", "export --help --prefix",
+                                   "check --help --examples", "--version crawldb"}) {
+        std::vector<std::string> args = split(line, ' ');
+        const std::string word = args.back();
+        args.pop_back();
+        ProcessResult p = run(args);
+        EXPECT_EQ(p.status, 0) << line;
+        EXPECT_EQ(p.err, "") << line;
+        EXPECT_NE(p.out.find(word), std::string::npos) << p.out;
+    }
+    // The commands that read the database leave it as it was.
+    for (const std::string line : {"stats --hosts", "export", "export --prefix http://b", "check"})
+        EXPECT_NE(run(split(line, ' ')).status, 2) << line;
+    EXPECT_EQ(listing(dir_.path()), before);
+}
+
+}  // namespace

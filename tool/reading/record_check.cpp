@@ -1,0 +1,183 @@
+#include "tool/reading/record_check.h"
+
+#include <db.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "robot/vurl_writer_lock.h"
+
+namespace {
+
+// What changes when a process writes or replaces the file; times in
+// nanoseconds.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t modified = 0;
+    int64_t changed = 0;
+
+    bool operator==(const FileStamp &) const = default;
+};
+
+int64_t nanoseconds(const timespec &t) {
+    return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
+FileStamp stamp_of(const std::string &path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return FileStamp{};
+    return FileStamp{true, st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim),
+                     nanoseconds(st.st_ctim)};
+}
+
+// Starts Berkeley DB's verifier over path in a child, which exits 0 when the
+// file passes; the child's pid, or -1 when none could be made. When the file
+// fails, the child first runs on_failure when one is given.
+pid_t start_verifier(const std::string &path, bool quiet,
+                     const std::function<void()> &on_failure = nullptr) {
+    // The verifier can fail hard on a badly damaged file, so it runs in a
+    // child: a crash counts as damage like a failed check does.
+    std::fflush(nullptr);
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    if (child != 0) return child;
+    // The verifier ends with the process that started it, whichever way
+    // that ends.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    if (quiet) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, STDERR_FILENO);
+    }
+    DB *db = nullptr;
+    if (db_create(&db, nullptr, 0) != 0) _exit(1);
+    db->set_errfile(db, stderr);
+    db->set_errpfx(db, "robot");
+    // The verifier releases the handle whatever it finds.
+    if (db->verify(db, path.c_str(), nullptr, nullptr, 0) == 0) _exit(0);
+    if (on_failure) on_failure();
+    _exit(1);
+}
+
+VerifyResult wait_verifier(pid_t child) {
+    if (child < 0) return VerifyResult::kNotRun;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return VerifyResult::kNotRun;
+    }
+    if (WIFSIGNALED(status)) {
+        // A verifier that crashed on the file found it damaged; one that
+        // was killed (out of memory, or by someone) found nothing.
+        switch (WTERMSIG(status)) {
+            case SIGSEGV:
+            case SIGBUS:
+            case SIGABRT:
+            case SIGFPE:
+            case SIGILL:
+                return VerifyResult::kFailed;
+            default:
+                return VerifyResult::kNotRun;
+        }
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? VerifyResult::kPassed
+                                                          : VerifyResult::kFailed;
+}
+
+// What a check concludes from the verifier's result on path, given the
+// file's stamp from before the verifier ran.
+RecordFileState judge(const std::string &path, const std::string &mark_path,
+                      const FileStamp &before, VerifyResult result) {
+    // A writer that came and went leaves the file's times changed (the stamp
+    // has nanoseconds here; on a file system with coarse times only the
+    // mark's second test covers a rewrite of the same size).
+    if (vurl_writer_lock_held(mark_path.c_str()) != 0 || stamp_of(path) != before) {
+        return RecordFileState::kBeingWritten;
+    }
+    switch (result) {
+        case VerifyResult::kPassed:
+            return RecordFileState::kSound;
+        case VerifyResult::kFailed:
+            return RecordFileState::kDamaged;
+        case VerifyResult::kNotRun:
+            break;
+    }
+    return RecordFileState::kUnchecked;
+}
+
+}  // namespace
+
+VerifyResult verify_record_file(const std::string &path) {
+    return wait_verifier(start_verifier(path, false));
+}
+
+VerifyResult verify_record_file_quietly(const std::string &path) {
+    return wait_verifier(start_verifier(path, true));
+}
+
+RecordFileState check_record_file(const std::string &path,
+                                  VerifyResult (*verify)(const std::string &)) {
+    return check_database_file(path, path, verify);
+}
+
+RecordFileState check_database_file(const std::string &path, const std::string &mark_path,
+                                    VerifyResult (*verify)(const std::string &)) {
+    if (path.empty()) return RecordFileState::kSound;
+    if (vurl_writer_lock_held(mark_path.c_str()) != 0) return RecordFileState::kBeingWritten;
+    const FileStamp before = stamp_of(path);
+    if (!before.exists) return RecordFileState::kSound;
+    return judge(path, mark_path, before, verify(path));
+}
+
+struct FileCheck::Started {
+    FileStamp before;
+    pid_t verifier = -1;
+};
+
+FileCheck::FileCheck(const std::string &path, const std::string &mark_path, int damage_signal,
+                     bool quiet)
+    : path_(path), mark_path_(mark_path) {
+    if (path.empty()) return;
+    if (vurl_writer_lock_held(mark_path.c_str()) != 0) {
+        early_ = RecordFileState::kBeingWritten;
+        return;
+    }
+    const FileStamp before = stamp_of(path);
+    if (!before.exists) return;
+    const pid_t reader = getpid();
+    auto on_failure = [&] {
+        // A reader that is gone has no use for the signal, and its pid may
+        // be another process's by now.
+        if (damage_signal != 0 && getppid() == reader &&
+            judge(path, mark_path, before, VerifyResult::kFailed) == RecordFileState::kDamaged) {
+            kill(reader, damage_signal);
+        }
+    };
+    started_ = std::make_unique<Started>(Started{before, start_verifier(path, quiet, on_failure)});
+}
+
+FileCheck::~FileCheck() {
+    if (started_ == nullptr || started_->verifier < 0) return;
+    kill(started_->verifier, SIGKILL);
+    wait_verifier(started_->verifier);
+}
+
+RecordFileState FileCheck::finish() {
+    if (started_ == nullptr) return early_;
+    const VerifyResult result = wait_verifier(started_->verifier);
+    started_->verifier = -1;
+    early_ = judge(path_, mark_path_, started_->before, result);
+    started_.reset();
+    return early_;
+}
