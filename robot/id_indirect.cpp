@@ -23,6 +23,11 @@ namespace {
 
 constexpr char kSource[] = "vurl";
 
+// Whether a value read from vid.db is a record id.
+bool is_id_value(const DBT &id) {
+    return id.size == 4 && vurl_is_record_id(decode_fixed32(static_cast<const uint8_t *>(id.data)));
+}
+
 // The first step of every operation: the URL's id into *id (left in Berkeley
 // DB's memory). The metadata's key, and a value that is no id, are not
 // found: a put then gives the URL a sound id.
@@ -30,9 +35,16 @@ int lookup_id(DB *id_db, DBT *key, DBT *id, uint32_t flags) {
     if (vurl_is_meta_key(key)) return DB_NOTFOUND;
     const int rc = id_db->get(id_db, nullptr, key, id, flags);
     if (rc != 0) return rc;
-    const bool is_id = id->size == 4 &&
-                       vurl_is_record_id(decode_fixed32(static_cast<const uint8_t *>(id->data)));
-    return is_id ? 0 : DB_NOTFOUND;
+    return is_id_value(*id) ? 0 : DB_NOTFOUND;
+}
+
+// db_indirect_get's two steps for files read from their pages on disk.
+int indirect_get_from_pages(DBT *key, DBT *data) {
+    if (vurl_is_meta_key(key)) return 0;
+    MallocDbt id;
+    if (sto_read(vdb_id, key, id.get()) != 0 || !is_id_value(*id.get())) return 0;
+    DBT id_key = borrowed_dbt(id.data(), id.size());
+    return sto_read(vdb_url, &id_key, data) == 0 ? 1 : 0;
 }
 
 // Gives the URL key the id next_id in vid.db; Berkeley DB's result, or
@@ -106,6 +118,10 @@ int indirect(indirect_fn op, DBT *key, DBT *data) {
     if (vdb_id == nullptr || vdb_id->db == nullptr || vdb_url == nullptr ||
         vdb_url->db == nullptr) {
         return 0;
+    }
+    // Files read from their pages are only read.
+    if (vdb_id->pages != nullptr || vdb_url->pages != nullptr) {
+        return op == db_indirect_get ? indirect_get_from_pages(key, data) : 0;
     }
     int err = 0;
     int rc = op(vdb_id->db.get(), vdb_url->db.get(), key, data, 0, &err);

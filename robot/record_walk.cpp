@@ -16,9 +16,21 @@ DBT user_memory(std::vector<char> &buffer) {
 
 }  // namespace
 
-RecordWalk::RecordWalk(storage_object *obj)
+RecordWalk::RecordWalk(storage_object *obj, std::string_view from)
     : key_buffer_(kInitialBufferSize), value_buffer_(kInitialBufferSize) {
+    if (const PageSnapshot *snapshot = sto_page_snapshot(obj)) {
+        pages_ = std::make_unique<PageSnapshot::Cursor>(snapshot);
+        pages_->seek(from);
+        return;
+    }
     cursor_ = sto_open_cursor(obj, &error_);
+    if (cursor_ == nullptr || from.empty()) return;
+    // Positioned on the record before the first one wanted would do, but
+    // there may be none; so the first is read now and handed out first.
+    last_key_.assign(from.begin(), from.end());
+    if (key_buffer_.size() < from.size()) key_buffer_.resize(from.size());
+    std::copy(from.begin(), from.end(), key_buffer_.begin());
+    first_read_ = read(DB_SET_RANGE);
 }
 
 int RecordWalk::read(uint32_t flag) {
@@ -47,7 +59,13 @@ bool RecordWalk::after_last() const {
 
 bool RecordWalk::next(std::string_view *key, std::string_view *value) {
     if (at_end_ || error_ != 0) return false;
-    int ret = read(DB_NEXT);
+    if (pages_ != nullptr) {
+        at_end_ = !pages_->next(key, value);
+        return !at_end_;
+    }
+    // Evaluated only without a first read: read moves the cursor.
+    int ret = first_read_ ? *first_read_ : read(DB_NEXT);
+    first_read_.reset();
     if (ret == 0 && !after_last()) {
         std::copy(last_key_.begin(), last_key_.end(), key_buffer_.begin());
         ret = read(DB_SET_RANGE);

@@ -15,20 +15,26 @@
 // above the last one, the walk finds its place again by a search for the
 // first key above it. A file whose search cannot get past a key ends the
 // walk with DB_VERIFY_BAD, so a cycle among damaged pages does not loop.
+//
+// A file read from its pages on disk (sto_read_pages) is walked through them,
+// with the same promises.
 #ifndef CRAWLPEEK_ROBOT_RECORD_WALK_H_
 #define CRAWLPEEK_ROBOT_RECORD_WALK_H_
 
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "robot/page_snapshot.h"
 #include "robot/storage_object.h"
 
 class RecordWalk {
   public:
-    // A walk from the first record of obj's file, which must stay open while
-    // the walk is used. A null or closed object gives a walk that has failed.
-    explicit RecordWalk(storage_object *obj);
+    // A walk from the first record of obj's file whose key is not below from,
+    // The file must stay open while the walk is used. A null or closed object
+    // gives a walk that has failed.
+    explicit RecordWalk(storage_object *obj, std::string_view from = {});
     RecordWalk(const RecordWalk &) = delete;
     RecordWalk &operator=(const RecordWalk &) = delete;
 
@@ -46,12 +52,15 @@ class RecordWalk {
     // Whether the record read last comes after the one returned before.
     bool after_last() const;
 
+    // Reading from the file's pages: the cursor on them, else null.
+    std::unique_ptr<PageSnapshot::Cursor> pages_;
     storage::CursorPtr cursor_;
     std::vector<char> key_buffer_;
     std::vector<char> value_buffer_;
     uint32_t key_size_ = 0;
     uint32_t value_size_ = 0;
     std::vector<char> last_key_;
+    std::optional<int> first_read_;  // the result of a read made by the constructor
     bool started_ = false;
     bool at_end_ = false;
     int error_ = 0;

@@ -100,11 +100,9 @@ DB_ENV *robot_db_open_env(const char *home) {
     return env;
 }
 
-DB_ENV *robot_db_open_env_read_only(const char *home, bool join, robot_db_errcall errcall) {
+DB_ENV *robot_db_open_env_read_only(const char *home, robot_db_errcall errcall) {
     int rc = 0;
-    // Without DB_CREATE the open only joins a region that is already there.
-    DB_ENV *env = join ? open_env(home, DB_INIT_MPOOL, &rc, errcall) : nullptr;
-    if (env == nullptr) env = open_env(home, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, &rc, errcall);
+    DB_ENV *env = open_env(home, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, &rc, errcall);
     if (env == nullptr) errno = rc;
     return env;
 }

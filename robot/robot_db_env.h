@@ -57,13 +57,13 @@ DB_ENV *robot_db_open_env(const char *home);
 // Berkeley DB's way of reporting an environment's errors.
 typedef void (*robot_db_errcall)(const DB_ENV *env, const char *prefix, const char *message);
 
-// An environment for a reader that must leave the database home as it is:
-// with join set, the environment a crawler made in home when there is one (a
-// live crawl is then read through its cache, whose files change as any
-// reader's pages enter it); else a private one in this process's memory,
-// which writes no file. Errors, those of the open included, go to errcall
-// when one is given. Null when none opens (Berkeley DB's code in errno).
-DB_ENV *robot_db_open_env_read_only(const char *home, bool join, robot_db_errcall errcall = nullptr);
+// An environment for a reader that must leave the database home as it is: a
+// private one in this process's memory, which writes no file and shares
+// nothing with a crawler, so that a reader killed at any moment holds none of
+// a crawler's latches and leaves no page of its cache half-written. Errors,
+// those of the open included, go to errcall when one is given. Null when none
+// opens (Berkeley DB's code in errno).
+DB_ENV *robot_db_open_env_read_only(const char *home, robot_db_errcall errcall = nullptr);
 
 // Closes the environment once every database of the process is closed, and
 // forgets it first: the result of DB_ENV->close, or 0 when none was open.

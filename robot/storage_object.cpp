@@ -1,6 +1,8 @@
 #include "robot/storage_object.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -9,7 +11,20 @@
 #include "log/objlog.h"
 #include "robot/crawler_hooks.h"
 #include "robot/dbt.h"
+#include "robot/page_snapshot.h"
 #include "robot/robot_db_env.h"
+
+namespace storage {
+
+struct PageReading {
+    std::unique_ptr<PageSnapshot> snapshot;
+    std::unique_ptr<PageSnapshot::Cursor> cursor;  // the slots' cursor, once made
+    // What descriptors without memory of their own point at until the next read.
+    std::string key;
+    std::string value;
+};
+
+}  // namespace storage
 
 namespace {
 
@@ -37,9 +52,58 @@ void drop_cursor(storage_object *obj) {
     if (DBC *cursor = obj->cursor.release()) cursor->close(cursor);
 }
 
+// Hands bytes over as Berkeley DB would into dbt, by its flags: memory of
+// the caller's (DB_DBT_USERMEM), memory the caller frees (DB_DBT_MALLOC,
+// DB_DBT_REALLOC), else owned, which keeps them until the next read. A partial
+// descriptor gets its part of them. 0, DB_BUFFER_SMALL or ENOMEM.
+int hand_over(std::string_view bytes, DBT *dbt, std::string *owned) {
+    if ((dbt->flags & DB_DBT_PARTIAL) != 0) {
+        bytes = bytes.substr(std::min<size_t>(dbt->doff, bytes.size()), dbt->dlen);
+    }
+    dbt->size = static_cast<uint32_t>(bytes.size());
+    if ((dbt->flags & DB_DBT_USERMEM) != 0) {
+        if (dbt->ulen < bytes.size()) return DB_BUFFER_SMALL;
+        if (!bytes.empty()) std::memcpy(dbt->data, bytes.data(), bytes.size());
+        return 0;
+    }
+    if ((dbt->flags & (DB_DBT_MALLOC | DB_DBT_REALLOC)) != 0) {
+        void *memory = (dbt->flags & DB_DBT_MALLOC) != 0
+                           ? std::malloc(std::max<size_t>(bytes.size(), 1))
+                           : std::realloc(dbt->data, std::max<size_t>(bytes.size(), 1));
+        if (memory == nullptr) return ENOMEM;
+        if (!bytes.empty()) std::memcpy(memory, bytes.data(), bytes.size());
+        dbt->data = memory;
+        return 0;
+    }
+    owned->assign(bytes);
+    dbt->data = owned->data();
+    return 0;
+}
+
+// A cursor read from the pages, as cursor_get reads one from Berkeley DB.
+int pages_cursor_get(storage_object *obj, DBT *key, DBT *data, uint32_t how) {
+    storage::PageReading &pages = *obj->pages;
+    const std::string_view wanted(static_cast<const char *>(key->data),
+                                  key->data != nullptr ? key->size : 0);
+    if (pages.cursor == nullptr || how != DB_NEXT) {
+        pages.cursor = std::make_unique<PageSnapshot::Cursor>(pages.snapshot.get());
+        if (how != DB_NEXT && how != DB_FIRST) pages.cursor->seek(wanted);
+    }
+    std::string_view k, v;
+    if (!pages.cursor->next(&k, &v) || (how == DB_SET && k != wanted)) return DB_NOTFOUND;
+    // Copied before key is written: wanted may point into pages.key.
+    const std::string found_key(k);
+    const int rc = hand_over(v, data, &pages.value);
+    return rc != 0 ? rc : hand_over(found_key, key, &pages.key);
+}
+
 int cursor_get(storage_object *obj, DBT *key, DBT *data, uint32_t how) {
     if (obj == nullptr) return 0;
     obj->cursor_result = EINVAL;
+    if (is_open(obj) && obj->pages != nullptr) {
+        obj->cursor_result = pages_cursor_get(obj, key, data, how);
+        return obj->cursor_result == 0 ? 1 : 0;
+    }
     if (!is_open(obj) || !ensure_cursor(obj)) return 0;
     obj->cursor_result = obj->cursor->get(obj->cursor.get(), key, data, how);
     return obj->cursor_result == 0 ? 1 : 0;
@@ -103,6 +167,7 @@ DB *sto_open(storage_object *obj, uint32_t flags) {
 int sto_close(storage_object *obj) {
     if (obj == nullptr) return 0;
     drop_cursor(obj);
+    obj->pages.reset();
     DB *db = obj->db.release();
     if (db == nullptr) return 0;
     int rc = db->close(db, 0);
@@ -138,9 +203,36 @@ int sto_put_flags(storage_object *obj, DBT *key, DBT *data, uint32_t flags) {
     return 1;
 }
 
+int sto_read_pages(storage_object *obj, std::string *why) {
+    if (!is_open(obj)) {
+        *why = "not open";
+        return 0;
+    }
+    auto pages = std::make_shared<storage::PageReading>();
+    pages->snapshot = PageSnapshot::scan(obj->name, why);
+    if (pages->snapshot == nullptr) return 0;
+    drop_cursor(obj);
+    obj->pages = std::move(pages);
+    return 1;
+}
+
+const PageSnapshot *sto_page_snapshot(const storage_object *obj) {
+    return obj != nullptr && obj->pages != nullptr ? obj->pages->snapshot.get() : nullptr;
+}
+
+int sto_read(storage_object *obj, DBT *key, DBT *data) {
+    if (!is_open(obj)) return EINVAL;
+    if (obj->pages == nullptr) return obj->db->get(obj->db.get(), nullptr, key, data, 0);
+    std::string value;
+    const std::string_view wanted(static_cast<const char *>(key->data),
+                                  key->data != nullptr ? key->size : 0);
+    if (!obj->pages->snapshot->get(wanted, &value)) return DB_NOTFOUND;
+    return hand_over(value, data, &obj->pages->value);
+}
+
 int sto_get(storage_object *obj, DBT *key, DBT *data) {
     if (!is_open(obj)) return 0;
-    int rc = obj->db->get(obj->db.get(), nullptr, key, data, 0);
+    int rc = sto_read(obj, key, data);
     if (rc == 0) return 1;
     if (rc != DB_NOTFOUND) {
         rlog_write(0, 3, kSource, __LINE__, "Failed while reading %s from database %s error=%d\n",
@@ -178,7 +270,10 @@ int sto_cursor_del(storage_object *obj) {
 
 storage::CursorPtr sto_open_cursor(storage_object *obj, int *error) {
     DBC *cursor = nullptr;
-    const int rc = is_open(obj) ? obj->db->cursor(obj->db.get(), nullptr, &cursor, 0) : EINVAL;
+    // A file read from its pages has no tree for a cursor to walk.
+    const int rc = is_open(obj) && obj->pages == nullptr
+                       ? obj->db->cursor(obj->db.get(), nullptr, &cursor, 0)
+                       : EINVAL;
     if (error != nullptr) *error = rc;
     return storage::CursorPtr(rc == 0 ? cursor : nullptr);
 }

@@ -15,6 +15,11 @@
 //
 // No operation takes a lock, not even `lock`: callers serialise each object
 // with their module's lock.
+//
+// A reader that must not trust the file's tree (a crawler is writing it) reads
+// it from its pages as they lie on disk instead (sto_read_pages): the reading
+// slots and sto_read then answer from those pages, and nothing goes through
+// Berkeley DB.
 #ifndef CRAWLPEEK_ROBOT_STORAGE_OBJECT_H_
 #define CRAWLPEEK_ROBOT_STORAGE_OBJECT_H_
 
@@ -26,6 +31,7 @@
 #include <string>
 
 struct storage_object;
+class PageSnapshot;
 
 typedef DB *(*sto_open_fn)(storage_object *obj, uint32_t flags);
 typedef int (*sto_op_fn)(storage_object *obj);
@@ -41,6 +47,8 @@ struct CloseCursor {
     void operator()(DBC *cursor) const { cursor->close(cursor); }
 };
 using CursorPtr = std::unique_ptr<DBC, CloseCursor>;
+// The pages a file is read from, with the slots' cursor on them.
+struct PageReading;
 }  // namespace storage
 
 struct storage_object {
@@ -56,6 +64,8 @@ struct storage_object {
     int32_t count = 0;
     uint32_t open_flags = 0;  // the flags of the open handle
     std::mutex lock;          // for callers; no operation here takes it
+    // Non-null while the file is read from its pages on disk.
+    std::shared_ptr<storage::PageReading> pages;
 
     sto_open_fn open = nullptr;
     sto_op_fn close = nullptr;
@@ -120,6 +130,21 @@ int sto_cursor_del(storage_object *obj);
 // cursor; null when the object is null or closed, or Berkeley DB refuses one
 // (its code then in *error when error is given). Nothing is logged.
 storage::CursorPtr sto_open_cursor(storage_object *obj, int *error = nullptr);
+
+// Reads the file from its pages as they lie on disk from now on (see
+// page_snapshot.h); the object must be open read-only. 1 done; 0 when the
+// file cannot be read that way, with the reason in *why.
+int sto_read_pages(storage_object *obj, std::string *why);
+
+// The pages the file is read from, or null while it is read through Berkeley
+// DB.
+const PageSnapshot *sto_page_snapshot(const storage_object *obj);
+
+// Reads key's record into data as DB->get does, from the pages when the file
+// is read from them: 0, DB_NOTFOUND, DB_BUFFER_SMALL for a DB_DBT_USERMEM
+// descriptor too small (its size then says what is needed), or another error.
+// Nothing is logged.
+int sto_read(storage_object *obj, DBT *key, DBT *data);
 
 // Flushes the file. 1 done, 0 failed (logged).
 int sto_sync(storage_object *obj);

@@ -122,7 +122,7 @@ bool holds(storage_object *bank, const DBT &key) {
     DBT probe = key;
     DBT value{};
     value.flags = DB_DBT_PARTIAL;  // presence only: no bytes are copied
-    return bank->db->get(bank->db.get(), nullptr, &probe, &value, 0) == 0;
+    return sto_read(bank, &probe, &value) == 0;
 }
 
 }  // namespace

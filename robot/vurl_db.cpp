@@ -60,6 +60,20 @@ bool load_meta(int create, bool *new_crawl) {
     return true;
 }
 
+// A reader's open: both files are read from their pages while a crawler
+// writes them. False when they cannot be (the reason on standard error when
+// report is set).
+bool read_pages_if_written(bool report) {
+    if (visited_url_is_being_written() == 0) return true;
+    for (storage_object *obj : {vdb_url, vdb_id}) {
+        std::string why;
+        if (sto_read_pages(obj, &why) != 0) continue;
+        if (report) std::fprintf(stderr, "%s: %s\n", obj->name.c_str(), why.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Forgets what a failed open left, or a database still open (the metadata in
@@ -81,7 +95,8 @@ bool make_objects() {
 
 int visited_url_init(int create) {
     if (!make_objects()) return 0;
-    if (!open_files(create != 0 ? DB_CREATE : 0, true)) return 0;
+    if (!open_files(create != 0 ? DB_CREATE : DB_RDONLY, true)) return 0;
+    if (create == 0 && !read_pages_if_written(true)) return 0;
     // Two writers would ruin the file: the environment has no locking.
     if (create != 0 && vurl_writer_lock_take(vdb_url->name.c_str()) == 0) {
         rlog_write(0, 3, "robot_db", __LINE__,
@@ -97,7 +112,7 @@ int visited_url_init(int create) {
 
 int visited_url_open_read_only() {
     if (!make_objects()) return 0;
-    if (!open_files(DB_RDONLY, false)) return 0;
+    if (!open_files(DB_RDONLY, false) || !read_pages_if_written(false)) return 0;
     if (vurl_read_meta(&g_vurl_meta) == 0) return 0;
     if (g_vurl_meta.version > 0) g_timestamp = g_vurl_meta.crawl_start;
     return 1;

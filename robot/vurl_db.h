@@ -3,7 +3,10 @@
 //
 // The crawler opens with create set: missing files are made and a crawl start
 // is stamped when none is stored. A reader opens with create 0 and changes
-// nothing. Both calls run while no other thread uses the database.
+// nothing; while a crawler holds the writer's mark, a reader reads both files
+// from their pages as they lie on disk (see page_snapshot.h), since the tree
+// on disk is not what the crawler's cache holds. Both calls run while no
+// other thread uses the database.
 #ifndef CRAWLPEEK_ROBOT_VURL_DB_H_
 #define CRAWLPEEK_ROBOT_VURL_DB_H_
 
@@ -32,7 +35,8 @@ int visited_url_init(int create);
 // (a database without metadata opens, with version 0). 1 when the database is
 // open; 0, with nothing printed, when a file cannot be opened (errno then
 // holds the system's error when there is one) or the metadata cannot be
-// read. Closed by visited_url_shutdown(0).
+// read. Read from the files' pages while a crawler writes them. Closed by
+// visited_url_shutdown(0).
 int visited_url_open_read_only();
 
 // Writes the metadata first when save_meta is nonzero (with the crawl start

@@ -87,10 +87,9 @@ void vurl_meta_encode(const vurl_meta &meta, uint8_t out[kVurlMetaStoredSize]) {
 int vurl_read_meta(vurl_meta *meta) {
     VisitedDbHold hold;
     if (vdb_id == nullptr || vdb_id->db == nullptr) return 0;
-    DB *ids = vdb_id->db.get();
     DBT key = meta_key();
-    DBT value{};
-    int rc = ids->get(ids, nullptr, &key, &value, 0);
+    MallocDbt value;
+    int rc = sto_read(vdb_id, &key, value.get());
     if (rc == DB_NOTFOUND) return 1;
     if (rc != 0) {
         vellog_write(0, 3, kSource, __LINE__,
@@ -100,7 +99,7 @@ int vurl_read_meta(vurl_meta *meta) {
     // The stored words in order; a short value replaces the whole words it has.
     uint32_t words[] = {static_cast<uint32_t>(meta->version), meta->crawl_start,
                         static_cast<uint32_t>(meta->next_id), meta->flags};
-    ByteReader stored(value.data, std::min<size_t>(value.size, kVurlMetaStoredSize));
+    ByteReader stored(value.data(), std::min<size_t>(value.size(), kVurlMetaStoredSize));
     for (uint32_t &word : words) {
         std::optional<uint32_t> read = stored.read_fixed32();
         if (!read) break;

@@ -253,12 +253,11 @@ bool visited_url_stored_url(const void *data, size_t size, std::string_view *url
 
 char *visited_url_url_of_id(uint32_t id) {
     if (vdb_url == nullptr || vdb_url->db == nullptr) return nullptr;
-    DB *records = vdb_url->db.get();
     uint8_t id_bytes[4];
     encode_fixed32(id_bytes, id);
     DBT key = borrowed_dbt(id_bytes, sizeof id_bytes);
     MallocDbt value;
-    if (records->get(records, nullptr, &key, value.get(), 0) != 0) return nullptr;
+    if (sto_read(vdb_url, &key, value.get()) != 0) return nullptr;
     std::string_view url;
     if (!visited_url_stored_url(value.data(), value.size(), &url)) return nullptr;
     return copy_or_none(url);

@@ -209,7 +209,7 @@ class Checker {
 void Checker::check_metadata() {
     DBT key = string_key(VURL_META_KEY);
     MallocDbt value;
-    const int rc = vdb_id->db->get(vdb_id->db.get(), nullptr, &key, value.get(), 0);
+    const int rc = sto_read(vdb_id, &key, value.get());
     if (rc != 0) {
         findings_.add(kMetadataMissing, [] { return json::object(); });
         return;
@@ -305,7 +305,7 @@ void Checker::explain_unmapped(uint32_t id, std::string_view url) {
     std::string key_text(url);
     DBT key = borrowed_dbt(key_text.c_str(), key_text.size() + 1);
     MallocDbt value;
-    const int rc = vdb_id->db->get(vdb_id->db.get(), nullptr, &key, value.get(), 0);
+    const int rc = sto_read(vdb_id, &key, value.get());
     if (rc != 0) {
         findings_.add(kUrlNotInVid, [&] { return json{{"id", id}, {"url", text_of(url)}}; });
         return;

@@ -12,9 +12,9 @@
 #include "robot/vurl_meta.h"
 #include "tool/hooks/hook_settings.h"
 
-DB_ENV *crawldb_open_env(const std::string &home, bool crawler_writing) {
+DB_ENV *crawldb_open_env(const std::string &home) {
     DB_ENV *env = robot_db_open_env_read_only(
-        home.c_str(), crawler_writing,
+        home.c_str(),
         [](const DB_ENV *, const char *, const char *message) { crawldb_error("%s", message); });
     if (env == nullptr) {
         crawldb_error("%s: no database environment: %s", home.c_str(), db_strerror(errno));
@@ -61,7 +61,7 @@ CrawlDb::Opened CrawlDb::open(const std::string &home, unsigned files_to_verify,
     note_writer();
 
     opened_ = true;
-    DB_ENV *env = crawldb_open_env(get_robot_db_path(), being_written_);
+    DB_ENV *env = crawldb_open_env(get_robot_db_path());
     if (env == nullptr) return Opened::kTrouble;
     sys_set_db_env(env);
     if (visited_url_open_read_only() == 0) {

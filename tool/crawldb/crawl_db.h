@@ -77,9 +77,6 @@ class CrawlDb {
 // A read-only environment for the database home home (see
 // robot_db_open_env_read_only), with Berkeley DB's complaints written as
 // crawldb's lines; null (reported) when none opens. The caller closes it.
-// The crawler's environment is joined only while a crawler writes: its
-// files change as pages enter the cache, and a reader of a database at
-// rest must not change them.
-DB_ENV *crawldb_open_env(const std::string &home, bool crawler_writing);
+DB_ENV *crawldb_open_env(const std::string &home);
 
 #endif  // CRAWLPEEK_TOOL_CRAWLDB_CRAWL_DB_H_

@@ -42,6 +42,7 @@ struct Side {
     std::string ids_path;
     StorageObjectPtr records;
     StorageObjectPtr ids;
+    bool being_written = false;  // its files are read from their pages
     IdIndex index;
     std::vector<uint64_t> digests;  // hash of the digest; kNoDigest for none
     std::vector<int32_t> statuses;
@@ -230,13 +231,14 @@ int run_diff(const DiffOptions &options) {
     new_side.home = options.new_home;
     if (!find_files(&old_side) || !find_files(&new_side)) return 2;
     Verification verification;
-    for (const Side *side : {&old_side, &new_side}) {
+    for (Side *side : {&old_side, &new_side}) {
         for (const std::string &path : {side->records_path, side->ids_path}) {
             if (!verification.add(path, side->records_path, Verification::When::kAlongside)) {
                 return 2;
             }
         }
-        if (vurl_writer_lock_held(side->records_path.c_str()) != 0) {
+        side->being_written = vurl_writer_lock_held(side->records_path.c_str()) != 0;
+        if (side->being_written) {
             crawldb_error("a crawler is writing %s; diff reads its files as they lie on disk",
                           side->home.c_str());
         }
@@ -250,11 +252,11 @@ int run_diff(const DiffOptions &options) {
     // other holds files with the same ids, which one cache would take for
     // the same files. A crawler's environment is not joined.
     for (Side *side : {&old_side, &new_side}) {
-        side->env.reset(crawldb_open_env(side->home, false));
+        side->env.reset(crawldb_open_env(side->home));
         if (side->env == nullptr) return 2;
         sys_set_db_env(side->env.get());
-        side->records = open_file_read_only(side->records_path);
-        side->ids = open_file_read_only(side->ids_path);
+        side->records = open_file_read_only(side->records_path, side->being_written);
+        side->ids = open_file_read_only(side->ids_path, side->being_written);
     }
     sys_set_db_env(nullptr);
     int status = verification.read_failure_status();

@@ -269,7 +269,7 @@ bool export_by_prefix(const std::string &prefix, Exporter *exporter) {
         encode_fixed32(key_bytes, id);
         DBT key = borrowed_dbt(key_bytes, sizeof key_bytes);
         MallocDbt value;
-        const int rc = vdb_url->db->get(vdb_url->db.get(), nullptr, &key, value.get(), 0);
+        const int rc = sto_read(vdb_url, &key, value.get());
         if (rc == DB_NOTFOUND) continue;
         if (rc != 0) {
             crawldb_error("reading %s: %s", vdb_url->name.c_str(), db_strerror(rc));

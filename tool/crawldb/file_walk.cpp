@@ -10,10 +10,15 @@
 #include "tool/crawldb/errors.h"
 #include "tool/crawldb/progress.h"
 
-StorageObjectPtr open_file_read_only(const std::string &path) {
+StorageObjectPtr open_file_read_only(const std::string &path, bool from_pages) {
     StorageObjectPtr file(create_storage_object(path.c_str()));
-    if (sto_open(file.get(), DB_RDONLY) != nullptr) return file;
-    crawldb_error("%s cannot be opened: %s", path.c_str(), db_strerror(errno));
+    if (sto_open(file.get(), DB_RDONLY) == nullptr) {
+        crawldb_error("%s cannot be opened: %s", path.c_str(), db_strerror(errno));
+        return nullptr;
+    }
+    std::string why;
+    if (!from_pages || sto_read_pages(file.get(), &why) != 0) return file;
+    crawldb_error("%s cannot be read: %s", path.c_str(), why.c_str());
     return nullptr;
 }
 
@@ -35,25 +40,12 @@ bool walk_file(storage_object *file, const char *what, uint64_t total,
 
 bool scan_prefix(storage_object *file, std::string_view prefix,
                  const std::function<void(std::string_view key, std::string_view value)> &visit) {
-    int error = 0;
-    storage::CursorPtr cursor = sto_open_cursor(file, &error);
-    if (cursor == nullptr) {
-        crawldb_error("reading %s: %s", file->name.c_str(), db_strerror(error));
-        return false;
-    }
-    // Keys and values are read into Berkeley DB's own memory, valid until the
-    // next read of the cursor.
-    std::string start(prefix);
-    DBT key = borrowed_dbt(start.data(), start.size());
-    DBT value{};
-    int rc = cursor->get(cursor.get(), &key, &value, DB_SET_RANGE);
-    for (; rc == 0; rc = cursor->get(cursor.get(), &key, &value, DB_NEXT)) {
-        const std::string_view found(static_cast<const char *>(key.data), key.size);
-        if (!found.starts_with(prefix)) break;
-        visit(found, std::string_view(static_cast<const char *>(value.data), value.size));
-    }
-    if (rc == 0 || rc == DB_NOTFOUND) return true;
-    crawldb_error("reading %s: %s", file->name.c_str(), db_strerror(rc));
+    RecordWalk walk(file, prefix);
+    std::string_view key;
+    std::string_view value;
+    while (walk.next(&key, &value) && key.starts_with(prefix)) visit(key, value);
+    if (walk.error() == 0) return true;
+    crawldb_error("reading %s: %s", file->name.c_str(), db_strerror(walk.error()));
     return false;
 }
 
@@ -61,7 +53,7 @@ std::optional<uint32_t> vid_value_of(std::string_view url) {
     const std::string text(url);
     DBT key = borrowed_dbt(text.c_str(), text.size() + 1);
     MallocDbt value;
-    if (vdb_id->db->get(vdb_id->db.get(), nullptr, &key, value.get(), 0) != 0 ||
+    if (sto_read(vdb_id, &key, value.get()) != 0 ||
         value.size() != 4) {
         return std::nullopt;
     }

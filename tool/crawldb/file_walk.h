@@ -17,9 +17,10 @@ struct DestroyStorageObject {
 };
 using StorageObjectPtr = std::unique_ptr<storage_object, DestroyStorageObject>;
 
-// The Berkeley DB file at path opened read-only in the environment in use;
-// null, reported on standard error, when it cannot be.
-StorageObjectPtr open_file_read_only(const std::string &path);
+// The Berkeley DB file at path opened read-only in the environment in use,
+// and read from its pages as they lie on disk when from_pages is set (a
+// crawler writes it); null, reported on standard error, when it cannot be.
+StorageObjectPtr open_file_read_only(const std::string &path, bool from_pages);
 
 // Calls visit(key, value) for every record of file in key order, showing
 // progress as what of total records (0: unknown); visit returns false to
@@ -28,8 +29,8 @@ bool walk_file(storage_object *file, const char *what, uint64_t total,
                const std::function<bool(std::string_view key, std::string_view value)> &visit);
 
 // Calls visit(key, value) for every record of file whose key starts with
-// prefix, in key order, from one range search; the bytes are Berkeley DB's
-// and stay valid until the next call. False when a read failed (reported).
+// prefix, in key order, from one range search; the bytes stay valid until
+// the next call. False when a read failed (reported).
 bool scan_prefix(storage_object *file, std::string_view prefix,
                  const std::function<void(std::string_view key, std::string_view value)> &visit);
 

@@ -213,7 +213,7 @@ bool Planner::follow_behind() {
         encode_fixed32(key_bytes, index_.id_at(at));
         DBT key = borrowed_dbt(key_bytes, sizeof key_bytes);
         MallocDbt value;
-        const int rc = vdb_url->db->get(vdb_url->db.get(), nullptr, &key, value.get(), 0);
+        const int rc = sto_read(vdb_url, &key, value.get());
         if (rc != 0 && rc != DB_NOTFOUND) {
             crawldb_error("reading %s: %s", vdb_url->name.c_str(), db_strerror(rc));
             return false;

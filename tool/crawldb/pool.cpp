@@ -218,7 +218,7 @@ int run_pool(const PoolOptions &options) {
         crawldb_error("a crawler is writing the pool; URLs it moves meanwhile may be counted as "
                       "they were, or not at all");
     }
-    DB_ENV *env = crawldb_open_env(absolute, crawler_writing);
+    DB_ENV *env = crawldb_open_env(absolute);
     if (env == nullptr) return 2;
     sys_set_db_env(env);
     PoolReport report(options);
@@ -226,7 +226,7 @@ int run_pool(const PoolOptions &options) {
     for (int which = 0; which < 2 && read; ++which) {
         Bank &bank = banks[which];
         if (access(bank.path.c_str(), F_OK) != 0) continue;
-        bank.file = open_file_read_only(bank.path);
+        bank.file = open_file_read_only(bank.path, crawler_writing);
         if (bank.file == nullptr) {
             read = false;
             break;

@@ -65,14 +65,13 @@ bool is_directory(const char *dir) {
 // gate (for a whole dump) does not let the dump through.
 int read_database(const RunSettings &settings, DumpGate *gate) {
     if (gate != nullptr) gate->hold_errors();
-    // A failed environment shows up as a database that does not open.
-    if (settings.state_dir == nullptr) {
-        robot_db_init();
-    } else if (access(visited_url_record_path().c_str(), F_OK) == 0) {
-        // A directory named with -h is never made, even if it went away since
-        // it was checked, and holds no environment files unless it holds a
-        // database to read.
-        sys_set_db_env(robot_db_open_env(get_robot_db_path()));
+    // A failed environment shows up as a database that does not open. A
+    // directory named with -h is never made, even if it went away since it
+    // was checked. The environment is the reader's own, in its memory: it
+    // writes nothing into the directory and shares nothing with a crawler.
+    if (settings.state_dir == nullptr) mk_fullpath(get_robot_db_path(), 0755);
+    if (access(visited_url_record_path().c_str(), F_OK) == 0) {
+        sys_set_db_env(robot_db_open_env_read_only(get_robot_db_path()));
     }
     // 0: read only what is there; no file is created, no crawl start stamped.
     const bool opened = visited_url_init(0) != 0;
