@@ -11,6 +11,7 @@
 #include "robot/vurl_db.h"
 #include "robot/vurl_meta.h"
 #include "tool/hooks/hook_settings.h"
+#include "tool/reading/pages_passed_over.h"
 
 DB_ENV *crawldb_open_env(const std::string &home) {
     DB_ENV *env = robot_db_open_env_read_only(
@@ -24,6 +25,8 @@ DB_ENV *crawldb_open_env(const std::string &home) {
 
 CrawlDb::~CrawlDb() {
     if (!opened_) return;
+    report_pages_passed_over("crawldb", vdb_url);
+    report_pages_passed_over("crawldb", vdb_id);
     visited_url_shutdown(0);
     robot_db_shutdown();
 }

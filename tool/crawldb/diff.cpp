@@ -21,6 +21,7 @@
 #include "tool/crawldb/file_walk.h"
 #include "tool/crawldb/id_index.h"
 #include "tool/crawldb/progress.h"
+#include "tool/reading/pages_passed_over.h"
 #include "tool/crawldb/text_out.h"
 
 namespace {
@@ -267,6 +268,8 @@ int run_diff(const DiffOptions &options) {
         if (status <= 1 && options.summary) differ.print_counts();
     }
     for (Side *side : {&old_side, &new_side}) {
+        report_pages_passed_over("crawldb", side->records.get());
+        report_pages_passed_over("crawldb", side->ids.get());
         side->records.reset();
         side->ids.reset();
         side->env.reset();

@@ -20,6 +20,7 @@
 #include "tool/crawldb/file_walk.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
+#include "tool/reading/pages_passed_over.h"
 
 namespace {
 
@@ -232,6 +233,7 @@ int run_pool(const PoolOptions &options) {
             break;
         }
         read = options.collection ? report.list(&bank, which) : report.count(&bank, which);
+        report_pages_passed_over("crawldb", bank.file.get());
         bank.file.reset();
     }
     robot_db_shutdown();

@@ -11,12 +11,14 @@
 #include <optional>
 
 #include "log/objlog.h"
+#include "robot/id_indirect.h"
 #include "robot/robot_db_env.h"
 #include "robot/vurl_db.h"
 #include "tool/crawlpeek/dump.h"
 #include "tool/crawlpeek/dump_gate.h"
 #include "tool/hooks/hook_settings.h"
 #include "tool/crawlpeek/options.h"
+#include "tool/reading/pages_passed_over.h"
 #include "tool/reading/reader_child.h"
 #include "tool/reading/standard_fds.h"
 
@@ -97,6 +99,10 @@ int read_database(const RunSettings &settings, DumpGate *gate) {
         status = 0;
     }
     whole.reset();
+    if (opened) {
+        report_pages_passed_over("crawlpeek", vdb_url);
+        report_pages_passed_over("crawlpeek", vdb_id);
+    }
     // 0: the metadata is not written back.
     visited_url_shutdown(0);
     return status;
