@@ -211,6 +211,8 @@ bool PageSnapshot::Cursor::load_leaf(size_t index) {
     const Leaf &leaf = snapshot_->leaves_[index];
     pairs_.clear();
     pair_ = 0;
+    low_ = leaf.first;
+    high_ = leaf.last;
     if (!snapshot_->read_page(leaf.pgno, &page_)) return false;
     // The page may have changed since the scan; it is read as it is now.
     const btree_page::PageKind kind = btree_page::decode_leaf(
@@ -235,6 +237,7 @@ bool PageSnapshot::Cursor::next(std::string_view *key, std::string_view *value) 
         // Leaves may overlap where a page was split and only one half written
         // out: each key is given once, from the first leaf that has it.
         if (floor_taken_ ? k <= floor_ : k < floor_) continue;
+        if (k < low_ || k > high_) continue;
         if (!snapshot_->item_bytes(pair.value, &value_, &v)) {
             ++snapshot_->passed_over_.records;
             continue;

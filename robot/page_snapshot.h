@@ -16,6 +16,8 @@
 // has not yet written out is missing; one changed meanwhile may show its
 // older state; pages and records caught half-written are passed over and
 // counted. A file at rest reads as its tree holds it.
+//
+// A snapshot and its cursors are used by one thread at a time.
 #ifndef CRAWLPEEK_ROBOT_PAGE_SNAPSHOT_H_
 #define CRAWLPEEK_ROBOT_PAGE_SNAPSHOT_H_
 
@@ -59,6 +61,9 @@ class PageSnapshot {
 
         const PageSnapshot *snapshot_;
         size_t leaf_ = 0;  // the leaf to read after the current one
+        // The keys the current leaf held when it was scanned: what it holds
+        // outside them now, lookups would not find.
+        std::string_view low_, high_;
         std::vector<char> page_;
         std::vector<btree_page::Pair> pairs_;
         size_t pair_ = 0;
