@@ -105,6 +105,8 @@ int read_database(const RunSettings &settings, DumpGate *gate) {
     }
     // 0: the metadata is not written back.
     visited_url_shutdown(0);
+    // The private environment's regions are this process's memory.
+    robot_db_shutdown();
     return status;
 }
 
