@@ -111,4 +111,38 @@ TEST(ReadingAgain, ASecondReadingEndedBySignalIsReported) {
               "short\n");
 }
 
+// Output into a pipe nobody reads any more ends the command as it would any
+// program writing there: by SIGPIPE, or, with SIGPIPE ignored, with status
+// 2 and the reason.
+TEST(ReadingAgain, OutputToAClosedPipeEndsTheCommandAsSigpipeWould) {
+    for (const bool ignored : {false, true}) {
+        for (const std::string *text : {&kSmall, &kLarge}) {
+            ScratchDir capture;
+            const std::string err_path = capture.file("err");
+            std::fflush(nullptr);
+            const pid_t pid = fork();
+            if (pid == 0) {
+                int ends[2];
+                const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                if (pipe(ends) != 0 || err < 0) _exit(127);
+                close(ends[0]);
+                dup2(ends[1], STDOUT_FILENO);
+                dup2(err, STDERR_FILENO);
+                if (ignored) signal(SIGPIPE, SIG_IGN);
+                _exit(read_in_child(Reading{*text, 0}));
+            }
+            int wstatus = 0;
+            ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+            const std::string name = (ignored ? "ignored, " : "") + std::to_string(text->size());
+            if (ignored) {
+                EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 2) << name;
+                EXPECT_EQ(read_file(err_path), "crawldb: writing the output: Broken pipe\n") << name;
+            } else {
+                EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGPIPE) << name;
+                EXPECT_EQ(read_file(err_path), "") << name;
+            }
+        }
+    }
+}
+
 }  // namespace
