@@ -7,6 +7,12 @@
 
 #include "robot/crawler_hooks.h"
 #include "robot/url_record.h"
+#include "tool/hooks/hook_settings.h"
+
+// crawldb's commands name their state directory through this.
+void tool_set_state_path(const char *dir) {
+    test_hooks().state_path = dir;
+}
 
 const char *sys_get_robot_state_path() {
     return test_hooks().state_path.c_str();

@@ -5,14 +5,10 @@
 // Exit statuses: 0 done (check: clean), 1 nothing matched, problems or
 // differences found, 2 trouble: bad usage, a database that cannot be read
 // or is damaged.
-#include <unistd.h>
 
 #include <cctype>
-#include <csignal>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,13 +22,11 @@
 #include "tool/crawldb/date_option.h"
 #include "tool/crawldb/diff.h"
 #include "tool/crawldb/export_records.h"
-#include "tool/crawldb/held_stderr.h"
 #include "tool/crawldb/links.h"
 #include "tool/crawldb/plan.h"
 #include "tool/crawldb/pool.h"
-#include "tool/crawldb/progress.h"
+#include "tool/crawldb/reading.h"
 #include "tool/crawldb/stats.h"
-#include "tool/reading/reader_child.h"
 #include "tool/reading/standard_fds.h"
 
 namespace {
@@ -342,54 +336,6 @@ Command define_pool(CLI::App *app, Common *common) {
     return command;
 }
 
-// Runs the command's reading in a child and returns the status to exit
-// with. Berkeley DB trusts the pages it reads: a damaged page, or one a
-// crawler changes under the reader, can end the reader with a signal, which
-// ends the child, not the operator's shell pipeline. The files are verified
-// alongside the first reading; when that reading stops on damage, fails,
-// ends with a status no command gives, or ends by a signal, it is done again with every file verified first, and
-// only what that one says on standard error is shown (what the first said
-// is held back until its fate is known).
-int read_database(const Command &command) {
-    auto read = [&command](pid_t) {
-        const int status = command.run();
-        // A reading to be done again ends here: Berkeley DB, having given up
-        // on a damaged page, leaves memory behind that a leak checker run at
-        // exit would report, changing the status.
-        if (status == kVerificationStopStatus) {
-            std::fflush(nullptr);
-            _exit(status);
-        }
-        // Output lost to a full disk must not pass for a complete run.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            crawldb_error("writing the output: %s", std::strerror(errno));
-            return kTrouble;
-        }
-        return status;
-    };
-    const int terminal = dup(STDERR_FILENO);
-    if (terminal >= 0) Progress::show_on(terminal);
-    HeldStderr held;
-    ReaderEnd end = run_reader_in_child(read);
-    // kVerificationStopStatus, or any status a command does not give (a
-    // leak checker's after Berkeley DB gave up on a damaged page, say).
-    const bool again = (end.signal == 0 && end.status > kTrouble) ||
-                       (end.signal != 0 && end.signal != SIGPIPE);
-    if (again) held.discard();
-    held.release();
-    if (again) {
-        Verification::always_first();
-        end = run_reader_in_child(read);
-    }
-    if (end.signal != 0) {
-        crawldb_error("reading the database ended with signal %d (%s); the output is cut short",
-                      end.signal, strsignal(end.signal));
-        return kTrouble;
-    }
-    // A status the second reading cannot give; anything but 0 and 1 is trouble.
-    return end.status <= 1 ? end.status : kTrouble;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -428,5 +374,5 @@ int main(int argc, char **argv) {
     }
     if (chosen == nullptr || !chosen->prepare()) return kTrouble;
 
-    return read_database(*chosen);
+    return read_in_child(chosen->run);
 }

@@ -1,6 +1,7 @@
 #include "tool/crawldb/file_walk.h"
 
 #include <cerrno>
+#include <utility>
 
 #include "robot/coding.h"
 #include "robot/dbt.h"
@@ -22,8 +23,19 @@ StorageObjectPtr open_file_read_only(const std::string &path, bool from_pages) {
     return nullptr;
 }
 
+namespace {
+
+std::function<void(const char *what)> g_walk_start_hook;
+
+}  // namespace
+
+void set_walk_start_hook(std::function<void(const char *what)> hook) {
+    g_walk_start_hook = std::move(hook);
+}
+
 bool walk_file(storage_object *file, const char *what, uint64_t total,
                const std::function<bool(std::string_view key, std::string_view value)> &visit) {
+    if (g_walk_start_hook) g_walk_start_hook(what);
     Progress progress(what, total);
     RecordWalk walk(file);
     std::string_view key;

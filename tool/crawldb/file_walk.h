@@ -28,6 +28,11 @@ StorageObjectPtr open_file_read_only(const std::string &path, bool from_pages);
 bool walk_file(storage_object *file, const char *what, uint64_t total,
                const std::function<bool(std::string_view key, std::string_view value)> &visit);
 
+// For tests: called with what before each walk_file starts, so that a test
+// can store records between two walks as a live crawler does. Null, the
+// default, calls nothing.
+void set_walk_start_hook(std::function<void(const char *what)> hook);
+
 // Calls visit(key, value) for every record of file whose key starts with
 // prefix, in key order, from one range search; the bytes stay valid until
 // the next call. False when a read failed (reported).

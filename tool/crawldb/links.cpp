@@ -152,7 +152,11 @@ bool LinkJoin::orphans() {
     if (!marked) return false;
     return walk_pages("links: url-visited.db, 3 of 3", [&](uint32_t id, const visited_url_fields &f) {
         const size_t at = index_.find(id);
-        if ((flags_[at] & (kHasReferer | kLinked)) != kHasReferer) return;
+        // A record a live crawler stored after the first walk has no flags:
+        // whether anything links to it was not learnt, so it is passed over.
+        if (at == IdIndex::kNone || (flags_[at] & (kHasReferer | kLinked)) != kHasReferer) {
+            return;
+        }
         ++found_;
         const std::string referer = url_of(f.referer_id);
         if (options_.json) {

@@ -2,12 +2,10 @@
 
 #include <db.h>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include <string>
 
 #include "robot/vurl_writer_lock.h"
+#include "tool/reading/reader_child.h"
 
 namespace {
 
@@ -50,13 +49,10 @@ pid_t start_verifier(const std::string &path, bool quiet,
     // The verifier can fail hard on a badly damaged file, so it runs in a
     // child: a crash counts as damage like a failed check does.
     std::fflush(nullptr);
-    const pid_t parent = getpid();
-    const pid_t child = fork();
-    if (child != 0) return child;
     // The verifier ends with the process that started it, whichever way
     // that ends.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(1);
+    const pid_t child = fork_bound_child();
+    if (child != 0) return child;
     if (quiet) {
         const int null = open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDERR_FILENO);
@@ -74,9 +70,7 @@ pid_t start_verifier(const std::string &path, bool quiet,
 VerifyResult wait_verifier(pid_t child) {
     if (child < 0) return VerifyResult::kNotRun;
     int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return VerifyResult::kNotRun;
-    }
+    if (!wait_bound_child(child, &status)) return VerifyResult::kNotRun;
     if (WIFSIGNALED(status)) {
         // A verifier that crashed on the file found it damaged; one that
         // was killed (out of memory, or by someone) found nothing.

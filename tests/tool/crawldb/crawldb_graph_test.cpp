@@ -1,13 +1,24 @@
 // crawldb's links, plan, diff and pool on databases whose answers are known,
 // and plan against the library's own end-of-crawl passes.
+#include <db.h>
+
+#include <cstring>
+#include <functional>
 #include <random>
 #include <set>
 
+#include "robot/id_indirect.h"
 #include "robot/robot_db_env.h"
 #include "robot/vurl_db.h"
 #include "robot/vurl_marking.h"
 #include "support/sample_db.h"
 #include "support/test_hooks.h"
+#include "tool/crawldb/check.h"
+#include "tool/crawldb/crawl_db.h"
+#include "tool/crawldb/export_records.h"
+#include "tool/crawldb/file_walk.h"
+#include "tool/crawldb/links.h"
+#include "tool/crawldb/plan.h"
 #include "tool/crawldb/crawldb_fixture.h"
 
 namespace {
@@ -93,19 +104,78 @@ TEST_F(CrawldbTest, LinksAnswerEachQuestionAndLeaveTheDirectoryAsItWas) {
     EXPECT_EQ(listing(dir_.path()), before);
 }
 
-// What the library's passes hand to the depot when they run on a copy of
-// the database in source: the URLs, in the order handed on. The copy lies
-// in the one database home of the process, emptied first (the library
-// computes the home once).
-Strings passes_hand_on(const std::string &source) {
+// The one database home of this process (the library computes the home
+// once), emptied; the tests that open a database here use it.
+const std::string &empty_process_home() {
     static ScratchDir home;
     test_hooks() = TestHooks{};
     test_hooks().state_path = home.path();
     for (const auto &entry : std::filesystem::directory_iterator(home.path())) {
-        std::filesystem::remove(entry.path());
+        std::filesystem::remove_all(entry.path());
     }
+    return home.path();
+}
+
+// Stores value under id in the url-visited.db open for reading, through a
+// handle of its own in the reader's environment and on to the file, as a
+// crawler does while a command reads.
+void store_behind_reader(uint32_t id, const std::string &value) {
+    DB *db = nullptr;
+    ASSERT_EQ(db_create(&db, vdb_url->db->get_env(vdb_url->db.get()), 0), 0);
+    std::unique_ptr<DB, storage::CloseDb> handle(db);
+    ASSERT_EQ(db->open(db, nullptr, vdb_url->name.c_str(), nullptr, DB_BTREE, 0, 0), 0);
+    std::string key = be32(id);
+    std::string bytes = value;
+    DBT key_dbt = {};
+    key_dbt.data = key.data();
+    key_dbt.size = static_cast<uint32_t>(key.size());
+    DBT value_dbt = {};
+    value_dbt.data = bytes.data();
+    value_dbt.size = static_cast<uint32_t>(bytes.size());
+    ASSERT_EQ(db->put(db, nullptr, &key_dbt, &value_dbt, 0), 0);
+    ASSERT_EQ(db->sync(db, 0), 0);
+}
+
+// A command run in this process on the graph of write_graph: what it
+// printed and its status. With late_walk set, two records with ids past
+// every id of the graph are stored just before the walk of that name
+// starts: pages of this crawl with a referer that nobody links to, one of
+// them linking to the start point.
+struct InProcessRun {
+    int status = -1;
+    std::string out;
+};
+
+InProcessRun run_on_graph(const std::function<int(CrawlDb *)> &command, const char *late_walk) {
+    const std::string home = empty_process_home();
+    write_graph(home);
+    InProcessRun result;
+    set_walk_start_hook([late_walk](const char *what) {
+        if (late_walk == nullptr || std::strcmp(what, late_walk) != 0) return;
+        store_behind_reader(20, page("http://s/late", kStart, true, 200, 1, {}).bytes());
+        store_behind_reader(21, page("http://s/later", kStart, true, 200, 1, {1}).bytes());
+    });
+    {
+        CrawlDb db;
+        if (db.open(home, kRecordFileBit | kIdFileBit, Verification::When::kFirst) ==
+            CrawlDb::Opened::kOpen) {
+            testing::internal::CaptureStdout();
+            result.status = command(&db);
+            std::fflush(stdout);
+            result.out = testing::internal::GetCapturedStdout();
+        }
+    }
+    set_walk_start_hook(nullptr);
+    return result;
+}
+
+// What the library's passes hand to the depot when they run on a copy of
+// the database in source: the URLs, in the order handed on. The copy lies
+// in the one database home of the process.
+Strings passes_hand_on(const std::string &source) {
+    const std::string &home = empty_process_home();
     for (const char *file : {"/url-visited.db", "/vid.db"}) {
-        std::filesystem::copy_file(source + file, home.path() + file);
+        std::filesystem::copy_file(source + file, home + file);
     }
     robot_db_init();
     EXPECT_EQ(visited_url_init(1), 1);
@@ -116,6 +186,54 @@ Strings passes_hand_on(const std::string &source) {
     Strings urls;
     for (const std::string &call : test_hooks().depot_deletes) urls.push_back(split(call, ' ')[0]);
     return urls;
+}
+
+// Records a crawler stores after a command's first walk of url-visited.db
+// have ids the first walk did not index: the later walks pass over them,
+// as they pass over any id without a record, and no answer changes (the
+// late records are processed, name a referer that has a record and link
+// only to the start point). export, walking once, shows that they are seen.
+TEST_F(CrawldbTest, RecordsStoredAfterTheFirstWalkChangeNoAnswerOfALaterWalk) {
+    auto links = [](LinksOptions::Mode mode) {
+        return [mode](CrawlDb *db) {
+            LinksOptions options;
+            options.mode = mode;
+            EXPECT_TRUE(options.statuses.parse("400-599"));
+            return run_links(db, options);
+        };
+    };
+    const struct {
+        const char *name;
+        std::function<int(CrawlDb *)> command;
+        const char *late_walk;
+    } cases[] = {
+        {"links --orphans", links(LinksOptions::Mode::kOrphans), "links: url-visited.db, 3 of 3"},
+        {"links --orphans, marking", links(LinksOptions::Mode::kOrphans),
+         "links: url-visited.db, 2 of 3"},
+        {"links --broken", links(LinksOptions::Mode::kBroken), "links: url-visited.db, 2 of 2"},
+        {"links --dangling", links(LinksOptions::Mode::kDangling), "links: url-visited.db, 2 of 2"},
+        {"check, vid.db", [](CrawlDb *db) { return run_check(db, CrawlDb::Opened::kOpen, {}); },
+         "check: vid.db, 2 of 3"},
+        {"check", [](CrawlDb *db) { return run_check(db, CrawlDb::Opened::kOpen, {}); },
+         "check: url-visited.db, 3 of 3"},
+        {"plan", [](CrawlDb *db) { return run_plan(db, {}); }, "plan: url-visited.db, 2 of 3"},
+        {"plan, handing on", [](CrawlDb *db) { return run_plan(db, {}); },
+         "plan: url-visited.db, 3 of 3"},
+    };
+    for (const auto &c : cases) {
+        const InProcessRun before = run_on_graph(c.command, nullptr);
+        const InProcessRun late = run_on_graph(c.command, c.late_walk);
+        EXPECT_NE(before.status, -1) << c.name;
+        EXPECT_EQ(late.status, before.status) << c.name;
+        EXPECT_EQ(late.out, before.out) << c.name;
+    }
+    auto export_all = [](CrawlDb *db) { return run_export(db, {}); };
+    const InProcessRun exported = run_on_graph(export_all, "export");
+    EXPECT_EQ(exported.status, 0);
+    const std::vector<json> lines = json_lines(exported.out);
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[9]["url"], "http://s/late");
+    EXPECT_EQ(lines[10]["links"], json::array({"http://s/"}));
 }
 
 // The crawlsim database has its second crawl left open; every record whose
