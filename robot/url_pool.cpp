@@ -58,7 +58,8 @@ std::string absolute_dir(const char *dir) {
     if (path[0] != '/') {
         const char *home = nullptr;
         DB_ENV *env = sys_get_db_env();
-        if (env != nullptr && env->get_home(env, &home) == 0 && home != nullptr) {
+        if (env != nullptr && robot_db_call([&] { return env->get_home(env, &home); }) == 0 &&
+            home != nullptr) {
             path = std::string(home) + "/" + path;
         }
         path = robot_absolute_path(path);
@@ -122,7 +123,8 @@ bool holds(storage_object *bank, const DBT &key) {
     DBT probe = key;
     DBT value{};
     value.flags = DB_DBT_PARTIAL;  // presence only: no bytes are copied
-    return bank->db->get(bank->db.get(), nullptr, &probe, &value, 0) == 0;
+    DB *db = bank->db.get();
+    return robot_db_call([&] { return db->get(db, nullptr, &probe, &value, 0); }) == 0;
 }
 
 }  // namespace

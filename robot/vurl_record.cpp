@@ -11,6 +11,7 @@
 #include "robot/coding.h"
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
+#include "robot/robot_db_env.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_ops.h"
 
@@ -258,7 +259,8 @@ char *visited_url_url_of_id(uint32_t id) {
     encode_fixed32(id_bytes, id);
     DBT key = borrowed_dbt(id_bytes, sizeof id_bytes);
     MallocDbt value;
-    if (records->get(records, nullptr, &key, value.get(), 0) != 0) return nullptr;
+    if (robot_db_call([&] { return records->get(records, nullptr, &key, value.get(), 0); }) != 0)
+        return nullptr;
     std::string_view url;
     if (!visited_url_stored_url(value.data(), value.size(), &url)) return nullptr;
     return copy_or_none(url);
