@@ -5,6 +5,7 @@
 #include "log/log.h"
 #include "robot/coding.h"
 #include "robot/dbt.h"
+#include "robot/robot_db_env.h"
 #include "robot/vurl_meta.h"
 
 storage_object *vdb_url = nullptr;
@@ -33,7 +34,7 @@ bool is_id_value(const DBT &id) {
 // found: a put then gives the URL a sound id.
 int lookup_id(DB *id_db, DBT *key, DBT *id, uint32_t flags) {
     if (vurl_is_meta_key(key)) return DB_NOTFOUND;
-    const int rc = id_db->get(id_db, nullptr, key, id, flags);
+    const int rc = robot_db_call([&] { return id_db->get(id_db, nullptr, key, id, flags); });
     if (rc != 0) return rc;
     return is_id_value(*id) ? 0 : DB_NOTFOUND;
 }
@@ -66,7 +67,15 @@ int assign_id(DB *id_db, DBT *key, DBT *id, uint8_t bytes[4], uint32_t flags) {
     // rather than risking one id for two URLs.
     encode_fixed32(bytes, static_cast<uint32_t>(g_vurl_meta.next_id++));
     *id = borrowed_dbt(bytes, 4);
-    return id_db->put(id_db, nullptr, key, id, flags);
+    return robot_db_call([&] { return id_db->put(id_db, nullptr, key, id, flags); });
+}
+
+int get_record(DB *rec_db, DBT *id, DBT *data, uint32_t flags) {
+    return robot_db_call([&] { return rec_db->get(rec_db, nullptr, id, data, flags); });
+}
+
+int put_record(DB *rec_db, DBT *id, DBT *data, uint32_t flags) {
+    return robot_db_call([&] { return rec_db->put(rec_db, nullptr, id, data, flags); });
 }
 
 }  // namespace
@@ -75,7 +84,7 @@ int db_indirect_get(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, 
     DBT id{};
     *err = lookup_id(id_db, key, &id, flags);
     if (*err != 0) return 0;
-    return rec_db->get(rec_db, nullptr, &id, data, flags);
+    return get_record(rec_db, &id, data, flags);
 }
 
 int db_indirect_put(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
@@ -83,7 +92,7 @@ int db_indirect_put(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, 
     int rc = lookup_id(id_db, key, &id, flags);
     if (rc == 0) {
         *err = 0;
-        return rec_db->put(rec_db, nullptr, &id, data, flags);
+        return put_record(rec_db, &id, data, flags);
     }
     if (rc != DB_NOTFOUND) {
         *err = rc;
@@ -92,21 +101,21 @@ int db_indirect_put(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, 
     uint8_t new_id[4];
     *err = assign_id(id_db, key, &id, new_id, flags);
     if (*err != 0) return 0;
-    return rec_db->put(rec_db, nullptr, &id, data, flags);
+    return put_record(rec_db, &id, data, flags);
 }
 
 int db_indirect_update(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
     DBT id{};
     *err = lookup_id(id_db, key, &id, flags);
     if (*err != 0) return 0;
-    return rec_db->put(rec_db, nullptr, &id, data, flags);
+    return put_record(rec_db, &id, data, flags);
 }
 
 int db_indirect_del(DB *id_db, DB *rec_db, DBT *key, uint32_t flags, int *err) {
     DBT id{};
     *err = lookup_id(id_db, key, &id, 0);
     if (*err != 0) return 0;
-    return rec_db->del(rec_db, nullptr, &id, flags);
+    return robot_db_call([&] { return rec_db->del(rec_db, nullptr, &id, flags); });
 }
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "robot/robot_db_env.h"
+
 namespace {
 
 constexpr size_t kInitialBufferSize = 4096;
@@ -38,7 +40,8 @@ int RecordWalk::read(uint32_t flag) {
         DBT k = user_memory(key_buffer_);
         DBT v = user_memory(value_buffer_);
         if (flag == DB_SET_RANGE) k.size = static_cast<uint32_t>(last_key_.size());
-        const int ret = cursor_->get(cursor_.get(), &k, &v, flag);
+        DBC *cursor = cursor_.get();
+        const int ret = robot_db_call([&] { return cursor->get(cursor, &k, &v, flag); });
         if (ret == DB_BUFFER_SMALL) {
             // The cursor has not moved; the sizes say what the record needs.
             if (k.size > key_buffer_.size()) key_buffer_.resize(k.size);

@@ -111,7 +111,13 @@ int robot_db_shutdown() {
     DB_ENV *env = robot_db_env;
     robot_db_env = nullptr;
     if (env == nullptr) return 0;
-    return env->close(env, 0);
+    return robot_db_call([env] { return env->close(env, 0); });
+}
+
+std::mutex &robot_db_call_lock() {
+    // Never destroyed: a handle closed while the process exits still takes it.
+    static std::mutex *lock = new std::mutex;
+    return *lock;
 }
 
 void sys_set_db_env(DB_ENV *env) {

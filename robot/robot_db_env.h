@@ -3,9 +3,12 @@
 // recorded page size, and the registered URL pool.
 //
 // The environment has a shared memory pool only (no locking, logging or
-// transactions, not free-threaded); callers serialise access with their own
-// module locks. The state is written at start-up and shutdown and read
-// afterwards without a lock.
+// transactions) and is not free-threaded. The storage layer serialises every
+// Berkeley DB call it makes with one lock of its own (robot_db_call), so the
+// threads of the record operations and of the URL pool, each under its
+// module's lock, may share it; a thread that calls Berkeley DB itself while
+// others use the environment must do the same. The state is written at start-up
+// and shutdown and read afterwards without a lock.
 #ifndef CRAWLPEEK_ROBOT_ROBOT_DB_ENV_H_
 #define CRAWLPEEK_ROBOT_ROBOT_DB_ENV_H_
 
@@ -13,6 +16,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 struct url_pool;
@@ -71,6 +75,26 @@ int robot_db_shutdown();
 
 void sys_set_db_env(DB_ENV *env);
 DB_ENV *sys_get_db_env();
+
+// The lock of the process's Berkeley DB calls. Without DB_THREAD, handles of
+// one environment share per-process state that Berkeley DB guards only in a
+// free-threaded environment (writing out a page of one file to make room for
+// another reaches the handle of that file), so two threads must never be
+// inside Berkeley DB at once, whatever files they use. It is the innermost
+// lock: taken after the module locks (the visited-URL lock, the pool's lock)
+// and never held while another lock is taken, so it closes no cycle with
+// them. It is held for one call (or one open with its clean-up), never
+// across calls: a module lock keeps a handle, its cursor and the memory a
+// call returned in it to one thread from one call to the next.
+std::mutex &robot_db_call_lock();
+
+// Runs call, a Berkeley DB call and nothing that takes a lock, under
+// robot_db_call_lock, and returns its result.
+template <typename Call>
+decltype(auto) robot_db_call(Call &&call) {
+    std::lock_guard<std::mutex> hold(robot_db_call_lock());
+    return call();
+}
 
 // The URL pool the pool operations act on; not owned.
 void sys_set_url_pool(url_pool *pool);

@@ -49,7 +49,7 @@ bool ensure_cursor(storage_object *obj) {
 
 // Closes the cursor; its result tells nothing the caller could act on.
 void drop_cursor(storage_object *obj) {
-    if (DBC *cursor = obj->cursor.release()) cursor->close(cursor);
+    obj->cursor.reset();
 }
 
 // Hands bytes over as Berkeley DB would into dbt, by its flags: memory of
@@ -105,11 +105,39 @@ int cursor_get(storage_object *obj, DBT *key, DBT *data, uint32_t how) {
         return obj->cursor_result == 0 ? 1 : 0;
     }
     if (!is_open(obj) || !ensure_cursor(obj)) return 0;
-    obj->cursor_result = obj->cursor->get(obj->cursor.get(), key, data, how);
+    DBC *cursor = obj->cursor.get();
+    obj->cursor_result = robot_db_call([&] { return cursor->get(cursor, key, data, how); });
     return obj->cursor_result == 0 ? 1 : 0;
 }
 
+// A handle of the environment open now, opened on name with flags; null when
+// it cannot be made (*open_rc 0) or opened (the open's code in *open_rc).
+DB *open_handle(const std::string &name, uint32_t flags, int *open_rc) {
+    *open_rc = 0;
+    return robot_db_call([&]() -> DB * {
+        DB *handle = nullptr;
+        if (db_create(&handle, sys_get_db_env(), 0) != 0) return nullptr;
+        *open_rc = handle->open(handle, nullptr, name.c_str(), nullptr, DB_BTREE, flags, 0644);
+        if (*open_rc == 0) return handle;
+        // A handle whose open failed may only be closed.
+        handle->close(handle, 0);
+        return nullptr;
+    });
+}
+
 }  // namespace
+
+namespace storage {
+
+void CloseDb::operator()(DB *db) const {
+    robot_db_call([db] { return db->close(db, 0); });
+}
+
+void CloseCursor::operator()(DBC *cursor) const {
+    robot_db_call([cursor] { return cursor->close(cursor); });
+}
+
+}  // namespace storage
 
 storage_object *create_storage_object(const char *name) {
     storage_object *obj = new (std::nothrow) storage_object;
@@ -150,12 +178,9 @@ DB *sto_open(storage_object *obj, uint32_t flags) {
         if (obj->open_flags == flags) return obj->db.get();
         sto_close(obj);
     }
-    DB *handle = nullptr;
-    if (db_create(&handle, sys_get_db_env(), 0) != 0) return nullptr;
-    int rc = handle->open(handle, nullptr, obj->name.c_str(), nullptr, DB_BTREE, flags, 0644);
-    if (rc != 0) {
-        // A handle whose open failed may only be closed.
-        handle->close(handle, 0);
+    int rc = 0;
+    DB *handle = open_handle(obj->name, flags, &rc);
+    if (handle == nullptr) {
         if (rc > 0) errno = rc;
         return nullptr;
     }
@@ -170,7 +195,7 @@ int sto_close(storage_object *obj) {
     obj->pages.reset();
     DB *db = obj->db.release();
     if (db == nullptr) return 0;
-    int rc = db->close(db, 0);
+    int rc = robot_db_call([db] { return db->close(db, 0); });
     if (rc != 0) {
         rlog_write(0, 3, kSource, __LINE__, "Failed to close database %s error=%d\n",
                    obj->name.c_str(), rc);
@@ -189,7 +214,8 @@ int sto_update(storage_object *obj, DBT *key, DBT *data) {
 
 int sto_put_flags(storage_object *obj, DBT *key, DBT *data, uint32_t flags) {
     if (!is_open(obj)) return 0;
-    int rc = obj->db->put(obj->db.get(), nullptr, key, data, flags);
+    DB *db = obj->db.get();
+    int rc = robot_db_call([&] { return db->put(db, nullptr, key, data, flags); });
     // DB_NOOVERWRITE is one of the enumerated operations of the low byte, not a bit.
     const bool no_overwrite = (flags & DB_OPFLAGS_MASK) == DB_NOOVERWRITE;
     bool stored = rc == 0 || (rc == DB_KEYEXIST && !no_overwrite);
@@ -222,7 +248,10 @@ const PageSnapshot *sto_page_snapshot(const storage_object *obj) {
 
 int sto_read(storage_object *obj, DBT *key, DBT *data) {
     if (!is_open(obj)) return EINVAL;
-    if (obj->pages == nullptr) return obj->db->get(obj->db.get(), nullptr, key, data, 0);
+    if (obj->pages == nullptr) {
+        DB *db = obj->db.get();
+        return robot_db_call([&] { return db->get(db, nullptr, key, data, 0); });
+    }
     std::string value;
     const std::string_view wanted(static_cast<const char *>(key->data),
                                   key->data != nullptr ? key->size : 0);
@@ -243,7 +272,8 @@ int sto_get(storage_object *obj, DBT *key, DBT *data) {
 
 int sto_del(storage_object *obj, DBT *key) {
     if (!is_open(obj)) return 0;
-    int rc = obj->db->del(obj->db.get(), nullptr, key, 0);
+    DB *db = obj->db.get();
+    int rc = robot_db_call([&] { return db->del(db, nullptr, key, 0); });
     if (rc == 0) {
         if (obj->count > 0) --obj->count;
         return 1;
@@ -265,22 +295,24 @@ int sto_set_cursor(storage_object *obj, DBT *key, DBT *data) {
 
 int sto_cursor_del(storage_object *obj) {
     if (!is_open(obj) || obj->cursor == nullptr) return 0;
-    return obj->cursor->del(obj->cursor.get(), 0) == 0 ? 1 : 0;
+    DBC *cursor = obj->cursor.get();
+    return robot_db_call([cursor] { return cursor->del(cursor, 0); }) == 0 ? 1 : 0;
 }
 
 storage::CursorPtr sto_open_cursor(storage_object *obj, int *error) {
     DBC *cursor = nullptr;
     // A file read from its pages has no tree for a cursor to walk.
-    const int rc = is_open(obj) && obj->pages == nullptr
-                       ? obj->db->cursor(obj->db.get(), nullptr, &cursor, 0)
-                       : EINVAL;
+    DB *db = is_open(obj) && obj->pages == nullptr ? obj->db.get() : nullptr;
+    const int rc =
+        db != nullptr ? robot_db_call([&] { return db->cursor(db, nullptr, &cursor, 0); }) : EINVAL;
     if (error != nullptr) *error = rc;
     return storage::CursorPtr(rc == 0 ? cursor : nullptr);
 }
 
 int sto_sync(storage_object *obj) {
     if (!is_open(obj)) return 0;
-    int rc = obj->db->sync(obj->db.get(), 0);
+    DB *db = obj->db.get();
+    int rc = robot_db_call([db] { return db->sync(db, 0); });
     if (rc != 0) {
         rlog_write(0, 3, kSource, __LINE__, "Failed to sync database %s error=%d\n",
                    obj->name.c_str(), rc);

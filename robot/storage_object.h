@@ -13,8 +13,11 @@
 // follows from the flags the caller sets in its DBT (DB_DBT_MALLOC: the
 // caller frees); the object never frees what it returns.
 //
-// No operation takes a lock, not even `lock`: callers serialise each object
-// with their module's lock.
+// Each Berkeley DB call here, closing a handle or cursor through the deleters
+// below included, is made under robot_db_call_lock, so objects of different
+// modules may be used by different threads at once. The object itself is not
+// guarded (no operation takes `lock`): callers serialise each object, its
+// cursor and the memory its reads return, with their module's lock.
 //
 // A reader that must not trust the file's tree (a crawler is writing it) reads
 // it from its pages as they lie on disk instead (sto_read_pages): the reading
@@ -39,12 +42,13 @@ typedef int (*sto_key_fn)(storage_object *obj, DBT *key);
 typedef int (*sto_pair_fn)(storage_object *obj, DBT *key, DBT *data);
 
 namespace storage {
-// Close what is still open when an object goes without its close slot.
+// Close what is still open when an object goes without its close slot, under
+// robot_db_call_lock: never let one go while holding that lock.
 struct CloseDb {
-    void operator()(DB *db) const { db->close(db, 0); }
+    void operator()(DB *db) const;
 };
 struct CloseCursor {
-    void operator()(DBC *cursor) const { cursor->close(cursor); }
+    void operator()(DBC *cursor) const;
 };
 using CursorPtr = std::unique_ptr<DBC, CloseCursor>;
 // The pages a file is read from, with the slots' cursor on them.

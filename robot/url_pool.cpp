@@ -58,7 +58,8 @@ std::string absolute_dir(const char *dir) {
     if (path[0] != '/') {
         const char *home = nullptr;
         DB_ENV *env = sys_get_db_env();
-        if (env != nullptr && env->get_home(env, &home) == 0 && home != nullptr) {
+        if (env != nullptr && robot_db_call([&] { return env->get_home(env, &home); }) == 0 &&
+            home != nullptr) {
             path = std::string(home) + "/" + path;
         }
         path = robot_absolute_path(path);

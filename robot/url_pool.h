@@ -6,7 +6,9 @@
 // serialised by the registered pool's db2_lock (none without a registered
 // pool), and all but coll_open, coll_close, coll_cursor_del, coll_count and
 // coll_clean open their bank with DB_CREATE first, so a bank that a failed
-// write closed is reopened by the next use. Records are keyed by the
+// write closed is reopened by the next use. Nothing more is needed beside
+// threads using the visited-URL database: the storage layer serialises the
+// Berkeley DB calls of both (robot_db_call). Records are keyed by the
 // object's key and its zero byte; values are url_obj's stored form.
 //
 // The url_pool_* operations act on the pool registered with

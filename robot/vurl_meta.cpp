@@ -9,6 +9,7 @@
 #include "robot/coding.h"
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
+#include "robot/robot_db_env.h"
 
 vurl_meta g_vurl_meta;
 
@@ -26,13 +27,13 @@ int probe_record(DB *records, uint32_t id) {
     encode_fixed32(bytes, id);
     DBT key = borrowed_dbt(bytes, sizeof bytes);
     DBT value{};
-    return records->get(records, nullptr, &key, &value, 0);
+    return robot_db_call([&] { return records->get(records, nullptr, &key, &value, 0); });
 }
 
 // The number of keys of the B-tree, or -1 when its statistics cannot be read.
 int64_t key_count(DB *db) {
     DB_BTREE_STAT *raw = nullptr;
-    if (db->stat(db, nullptr, &raw, 0) != 0) return -1;
+    if (robot_db_call([&] { return db->stat(db, nullptr, &raw, 0); }) != 0) return -1;
     MallocPtr<DB_BTREE_STAT> stat(raw);
     return stat->bt_nkeys;
 }
@@ -53,8 +54,10 @@ std::optional<uint32_t> highest_record_id(storage_object *records) {
     DBT key{}, value{};
     // Only the key is wanted.
     value.flags = DB_DBT_PARTIAL;
-    for (int rc = cursor->get(cursor.get(), &key, &value, DB_LAST); rc != DB_NOTFOUND;
-         rc = cursor->get(cursor.get(), &key, &value, DB_PREV)) {
+    auto step = [&](uint32_t how) {
+        return robot_db_call([&] { return cursor->get(cursor.get(), &key, &value, how); });
+    };
+    for (int rc = step(DB_LAST); rc != DB_NOTFOUND; rc = step(DB_PREV)) {
         if (rc != 0) return std::nullopt;
         if (std::optional<uint32_t> id = key_id(key)) return id;
     }
@@ -119,7 +122,7 @@ int vurl_write_meta() {
     vurl_meta_encode(g_vurl_meta, bytes);
     DBT key = meta_key();
     DBT value = borrowed_dbt(bytes, sizeof bytes);
-    int rc = ids->put(ids, nullptr, &key, &value, 0);
+    int rc = robot_db_call([&] { return ids->put(ids, nullptr, &key, &value, 0); });
     if (rc != 0) {
         vellog_write(0, 3, kSource, __LINE__,
                      "Unexpected error when writing visited url metadata (error=%d)\n", rc);

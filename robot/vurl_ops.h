@@ -2,7 +2,9 @@
 //
 // Every operation holds the visited-URL lock from its lookup to its write, so
 // that reading, changing and storing a record, and creating the records of
-// its new links, happen as one step for the other threads. The database must
+// its new links, happen as one step for the other threads. Threads using the
+// URL pool need no part in it: the storage layer serialises the Berkeley DB
+// calls of both (robot_db_call). The database must
 // be open (visited_url_init); on a closed database the readers find nothing
 // and the writers store nothing.
 //

@@ -11,6 +11,7 @@
 #include "robot/coding.h"
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
+#include "robot/robot_db_env.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_ops.h"
 

@@ -26,7 +26,6 @@
 #include "extra/malloc_ptr.h"
 #include "log/log.h"
 #include "log/objlog.h"
-#include "robot/id_indirect.h"
 #include "robot/robot_db_env.h"
 #include "robot/url_pool.h"
 #include "robot/vurl_db.h"
@@ -132,17 +131,6 @@ SimSettings parse_options(int argc, char *argv[]) {
     return settings;
 }
 
-// Runs a URL-pool operation of a worker under the visited-URL lock. The
-// environment is not free-threaded, so every Berkeley DB call of the
-// workers is made under that one lock: the record operations take it
-// themselves, the pool's operations (whose own lock serialises only them)
-// are given it here.
-template <typename Operation>
-auto under_db_lock(Operation operation) {
-    VisitedDbHold hold;
-    return operation();
-}
-
 // The crawl's frontier. The URLs claimed and not fetched yet wait in the
 // registered URL pool; a worker takes the first one, in key order, into the
 // pool's backup bank while it works on it. The crawl ends when the budget is
@@ -161,9 +149,9 @@ class Frontier {
         // URL would both move it, and fetch it twice. A signal cannot notify
         // the condition, so the wait looks at the stop request now and then.
         while (taken_ < budget_ && !g_stop_requested && !failed_) {
-            SimUrl next(under_db_lock([] { return url_pool_first_url(nullptr); }));
+            SimUrl next(url_pool_first_url(nullptr));
             if (next != nullptr) {
-                if (under_db_lock([&] { return url_pool_backup_url(next.get()); }) == 0) {
+                if (url_pool_backup_url(next.get()) == 0) {
                     std::fprintf(stderr, "crawlsim: the URL pool cannot take %s into work\n",
                                  next->url);
                     failed_ = true;
@@ -253,7 +241,7 @@ void visit(const std::string &url, uint64_t page, int32_t depth, const SimWeb &w
             if (visited_url_get_status(link.c_str(), url.c_str(), 1, depth - 1) !=
                 kVurlMetInThisCrawl) {
                 SimUrl claimed = make_sim_url(link.c_str(), depth - 1, url.c_str());
-                under_db_lock([&] { return url_pool_put_url_obj(claimed.get()); });
+                url_pool_put_url_obj(claimed.get());
             }
         }
     }
@@ -273,7 +261,7 @@ void work(Frontier &frontier, const SimWeb &web, const SimSettings &settings, st
             std::lock_guard<std::mutex> hold(seen_mu);
             seen.insert(page);
         }
-        under_db_lock([&] { return url_pool_done_url_by_key(next->key); });
+        url_pool_done_url_by_key(next->key);
         frontier.done();
     }
 }
@@ -321,12 +309,6 @@ bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, To
             url_pool_put_url_obj(make_sim_url(url.c_str(), kSimStartDepth, nullptr).get());
         }
     }
-    // Both banks are open before the workers share the environment, which is
-    // not free-threaded: no file of it is opened while they use it.
-    url_pool *pool = sys_get_url_pool();
-    coll_open(pool->main_bank, DB_CREATE);
-    coll_open(pool->backup_bank, DB_CREATE);
-
     std::mutex seen_mu;
     std::vector<std::thread> workers;
     for (int64_t i = 0; i < settings.threads; ++i) {
