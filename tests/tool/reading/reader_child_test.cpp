@@ -49,11 +49,12 @@ Program start_program(bool nested, int ignored) {
         if (ignored != 0) signal(ignored, SIG_IGN);
         run_reader_in_child([&](pid_t) {
             pid_t pids[2] = {getpid(), -1};
-            if (nested) {
-                pids[1] = fork_bound_child();
-                if (pids[1] == 0) wait_for_ever();
+            // The last one started says the pids, once it is bound to its
+            // parent: only then is the program ready to be ended.
+            if (nested && fork_bound_child() == 0) pids[1] = getpid();
+            if ((!nested || pids[1] > 0) && write(ends[1], pids, sizeof pids) != sizeof pids) {
+                _exit(1);
             }
-            if (write(ends[1], pids, sizeof pids) != sizeof pids) _exit(1);
             wait_for_ever();
             return 0;
         });
