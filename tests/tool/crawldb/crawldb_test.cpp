@@ -107,6 +107,30 @@ TEST_F(CrawldbTest, StatsCountsTheRecordsAndGroupsTheirHosts) {
               ones + "example.co.uk: 4 0 1 1 1 0\n");
 }
 
+// URLs as crawlers store them: paths that no URL parser accepts still have
+// their host, in every command that takes one.
+TEST_F(CrawldbTest, HostsOfUrlsWithOddPathsAreTheirAuthoritysHost) {
+    const std::string robot = dir_.file("robot");
+    SampleDb db;
+    std::map<std::string, std::string> pool;
+    for (const std::string &path : {"a b"s, "\xC3\xA9"s, "\xE9"s, "{x}"s, "%zz"s, "\xFF"s}) {
+        const std::string url = "http://u@Odd.Example.com:81/" + path;
+        db.add(StoredRecord::full(url));
+        pool["odd|0" + url + '\0'] = be32(0) + be32(0) + be32(0) + url + '\0' + '\0' + '\0';
+    }
+    ASSERT_EQ(db.write(robot), "");
+    ASSERT_EQ(write_db_file(robot + "/enumerate.db", pool), "");
+    const json hosts = json::parse(run({"stats", "--json", "--hosts"}).out)["hosts"];
+    EXPECT_EQ(hosts, json::parse(R"([{"host": "odd.example.com", "records": 6, "unfetched": 6,
+        "2xx": 0, "3xx": 0, "4xx": 0, "5xx": 0}])"));
+    const json domains = json::parse(run({"stats", "--json", "--hosts", "--by", "domain"}).out);
+    EXPECT_EQ(domains["hosts"][0]["domain"], "example.com");
+    EXPECT_EQ(domains["hosts"][0]["records"], 6);
+    EXPECT_EQ(json_lines(run({"export", "--host", "odd.example.com", "--no-links"}).out).size(), 6u);
+    const json in_pool = json::parse(run({"pool", "--json", "--hosts"}).out)["hosts"];
+    EXPECT_EQ(in_pool, json::parse(R"([{"host": "odd.example.com", "waiting": 6, "in_work": 0}])"));
+}
+
 TEST_F(CrawldbTest, ExportWritesEachRecordOnceAsJsonOrTsvAndItsFiltersPickTheRightOnes) {
     write_sample(dir_.file("robot"));
     ProcessResult all = run({"export"});

@@ -75,13 +75,27 @@ TEST(CrawldbTextTest, RangesTakeListsOfNumbersAndRangesAndNothingElse) {
     }
 }
 
-TEST(CrawldbTextTest, HostsAreWhatAUrlParserReadsAndDomainsFollowTheSuffixList) {
+TEST(CrawldbTextTest, HostsComeFromTheAuthorityWhateverThePathHolds) {
     // More in the host table of crawldb's statistics.
-    const std::pair<const char *, const char *> hosts[] = {{"HTTPS://a.b./", "a.b."},
-                                                           {"http://[v1.Fe]/", "[v1.fe]"},
-                                                           {"file:///etc/hosts", ""},
-                                                           {"", ""},
-                                                           {"http://a b/", ""}};
+    const std::pair<std::string, std::string> hosts[] = {
+        // Paths, queries and fragments that no URL parser accepts.
+        {"http://a.test/b c", "a.test"}, {"http://a.test/\xC3\xA9", "a.test"},
+        {"http://a.test/\xE9t\xE9", "a.test"}, {"http://a.test/{x}", "a.test"},
+        {"http://a.test/%zz", "a.test"}, {"http://a.test/\xFF", "a.test"},
+        {"http://a.test?q=\xFF", "a.test"}, {"http://a.test#f g", "a.test"},
+        {"http://a.test/"s + '\0' + "x", "a.test"},
+        // Userinfo, ports, case, address literals, a network-path reference.
+        {"http://u:p@B.Test:81/", "b.test"}, {"http://u@v@c.test/", "c.test"},
+        {"http://a.test:/", "a.test"}, {"HTTPS://a.b./", "a.b."}, {"//Host.test/p", "host.test"},
+        {"http://[2001:DB8::1]:8080/x y", "[2001:db8::1]"}, {"http://[v1.Fe]/", "[v1.fe]"},
+        {"http://a%2Eb/", "a%2eb"}, {"http://b\xC3\xBC" "cher.de/", "b\xC3\xBC" "cher.de"},
+        {"http://192.0.2.7:80", "192.0.2.7"},
+        // No authority, or none RFC 3986 reads.
+        {"file:///etc/hosts", ""}, {"mailto:x@y", ""}, {"", ""}, {"1http://a/", ""},
+        {"http:", ""}, {"http:/a/", ""}, {"http://[::1/", ""}, {"http://[zz]/", ""},
+        {"http://[::1]x/", ""}, {"http://[v.x]/", ""}, {"http://a b/", ""}, {"http://a.test:8x/", ""},
+        {"http://a%zz/", ""}, {"http://a%2/", ""}, {"http://a{b}/", ""},
+        {"http://a"s + '\0' + "b/", ""}};
     for (const auto &[url, host] : hosts) EXPECT_EQ(url_host(url), host) << url;
     const std::pair<std::string, std::string> domains[] = {
         {"a.b.example.com", "example.com"}, {"example.com", "example.com"}, {"co.uk", "co.uk"}};
