@@ -60,9 +60,13 @@ class Regex {
 
 // The names of the columns, in order; referer and links only with links.
 constexpr const char *kLeadingFields[] = {"id", "url", "referer_id", "referer"};
-constexpr const char *kRecordFields[] = {
-    "progress_status", "server_status", "depth_countdown", "md5",        "database",
-    "last_processed",  "last_visited",  "last_modified",   "rd_expires", "link_count"};
+constexpr const char *kRecordFields[] = {"progress_status", "server_status", "depth_countdown",
+                                         "md5",             "database",      "last_processed",
+                                         "last_visited",    "last_modified", "rd_expires"};
+// With links, the links that have a record, as crawlpeek counts them; without,
+// the ids stored, some of which may name no record: a number of another name.
+constexpr const char *kResolvedCount = "link_count";
+constexpr const char *kStoredCount = "link_ids";
 
 class Exporter {
   public:
@@ -86,6 +90,10 @@ class Exporter {
     void write_json(uint32_t id, const visited_url_fields &f);
     void write_tsv(uint32_t id, const visited_url_fields &f);
     void append_time(std::string *out, uint32_t t, bool tsv);
+    const char *count_name() const { return resolver_ ? kResolvedCount : kStoredCount; }
+    int64_t link_number(const visited_url_fields &f) const {
+        return static_cast<int64_t>(resolver_ ? resolver_->links().size() : f.link_id_count);
+    }
 
     const ExportOptions &options_;
     std::unique_ptr<Regex> regex_;
@@ -174,7 +182,7 @@ void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
                                                            {"last_modified", f.last_modified},
                                                            {"rd_expires", f.rd_expires}};
         for (const auto &[name, t] : times) append_time(object.key(name), t, false);
-        object.number("link_count", static_cast<int64_t>(f.link_id_count));
+        object.number(count_name(), link_number(f));
         if (resolver_) {
             std::string *links = object.key("links");
             links->push_back('[');
@@ -195,6 +203,7 @@ void Exporter::write_header() {
         header.append(name).push_back('\t');
     }
     for (const char *name : kRecordFields) header.append(name).push_back('\t');
+    header.append(count_name()).push_back('\t');
     if (options_.links) {
         header.append("links");
     } else {
@@ -229,7 +238,7 @@ void Exporter::write_tsv(uint32_t id, const visited_url_fields &f) {
         append_time(out, t, true);
     }
     tab();
-    append_json_number(out, static_cast<int64_t>(f.link_id_count));
+    append_json_number(out, link_number(f));
     if (resolver_) {
         tab();
         bool first = true;
