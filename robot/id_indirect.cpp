@@ -24,14 +24,16 @@ namespace {
 constexpr char kSource[] = "vurl";
 
 // The first step of every operation: the URL's id into *id (left in Berkeley
-// DB's memory). The metadata's key, and a value that is no id, are not
-// found: a put then gives the URL a sound id.
-int lookup_id(DB *id_db, DBT *key, DBT *id, uint32_t flags) {
+// DB's memory). The metadata's key, and a value that accepts refuses (by
+// default one that is no id), are not found: a put then gives the URL a
+// sound id.
+int lookup_id(DB *id_db, DBT *key, DBT *id, uint32_t flags,
+              bool (*accepts)(uint32_t) = vurl_is_record_id) {
     if (vurl_is_meta_key(key)) return DB_NOTFOUND;
     const int rc = id_db->get(id_db, nullptr, key, id, flags);
     if (rc != 0) return rc;
-    const bool is_id = id->size == 4 &&
-                       vurl_is_record_id(decode_fixed32(static_cast<const uint8_t *>(id->data)));
+    const bool is_id =
+        id->size == 4 && accepts(decode_fixed32(static_cast<const uint8_t *>(id->data)));
     return is_id ? 0 : DB_NOTFOUND;
 }
 
@@ -136,6 +138,17 @@ int vurl_update(storage_object *, DBT *key, DBT *data) {
 
 int vurl_get(storage_object *, DBT *key, DBT *data) {
     return indirect(db_indirect_get, key, data);
+}
+
+int vurl_get_stored(DBT *key, DBT *data) {
+    if (vdb_id == nullptr || vdb_id->db == nullptr || vdb_url == nullptr ||
+        vdb_url->db == nullptr) {
+        return 0;
+    }
+    DBT id{};
+    if (lookup_id(vdb_id->db.get(), key, &id, 0, vurl_names_stored_record) != 0) return 0;
+    DB *records = vdb_url->db.get();
+    return records->get(records, nullptr, &id, data, 0) == 0 ? 1 : 0;
 }
 
 int vurl_del(storage_object *, DBT *) {

@@ -258,7 +258,7 @@ bool ids_with_prefix(const std::string &prefix, std::vector<uint32_t> *ids) {
         const DBT key_dbt = borrowed_dbt(key.data(), key.size());
         if (vurl_is_meta_key(&key_dbt) || value.size() != 4) return;
         const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(value.data()));
-        if (vurl_is_record_id(id)) ids->push_back(id);
+        if (vurl_names_stored_record(id)) ids->push_back(id);
     });
     if (!read) return false;
     std::sort(ids->begin(), ids->end());

@@ -71,5 +71,5 @@ std::optional<uint32_t> vid_value_of(std::string_view url) {
 uint32_t record_key_id(std::string_view key) {
     if (key.size() != 4) return 0;
     const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(key.data()));
-    return vurl_is_record_id(id) ? id : 0;
+    return vurl_names_stored_record(id) ? id : 0;
 }

@@ -18,6 +18,7 @@
 #include "support/scratch_dir.h"
 
 using json = nlohmann::json;
+using Strings = std::vector<std::string>;
 
 inline std::vector<std::string> split(const std::string &text, char by) {
     std::vector<std::string> parts;

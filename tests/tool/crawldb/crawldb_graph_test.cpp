@@ -69,7 +69,6 @@ std::vector<std::string> listed(const std::string &out, const char *field) {
     return urls;
 }
 
-using Strings = std::vector<std::string>;
 
 TEST_F(CrawldbTest, LinksAnswerEachQuestionAndLeaveTheDirectoryAsItWas) {
     write_graph(dir_.file("robot"));

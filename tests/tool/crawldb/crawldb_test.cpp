@@ -257,6 +257,44 @@ TEST_F(CrawldbTest, OnACrawlsimDatabaseCrawldbAgreesWithCrawlpeek) {
     }
 }
 
+// Ids from 2^31 - 1 up are never handed out, but damage can store them:
+// every reader shows such records as the whole dump does; check reports them.
+TEST_F(CrawldbTest, RecordsUnderIdsPastTheLimitAreShownByEveryReader) {
+    SampleDb db;
+    StoredRecord a = StoredRecord::full("http://a/"), hi = StoredRecord::full("http://hi/"),
+                 top = StoredRecord::full("http://top/");
+    a.link_ids = std::vector<uint32_t>{0x7fffffff, 0xffffffff};
+    hi.referer_id = 1;
+    top.referer_id = 0x7fffffff;
+    db.add(a);
+    for (const auto &[id, record] : {std::pair{0x7fffffffu, hi}, std::pair{0xffffffffu, top}}) {
+        db.put_id(record.url, be32(id));
+        db.put_record(id, record.bytes());
+    }
+    ASSERT_EQ(db.write(dir_.file("robot")), "");
+    std::map<std::string, Peeked> dumped = peek_entries(run_process(CRAWLPEEK_BINARY, {}, dir_.path()).out);
+    ASSERT_EQ(dumped["http://top/"].referer, "http://hi/");
+    for (const char *url : {"http://hi/", "http://top/"}) {
+        const ProcessResult one = run_process(CRAWLPEEK_BINARY, {"-u", url}, dir_.path());
+        EXPECT_EQ(one.status, 0);
+        EXPECT_EQ(peek_entries(one.out)[url].referer, dumped[url].referer) << url << one.out;
+    }
+    const ProcessResult chain = run_process(CRAWLPEEK_BINARY, {"-r", "http://top/"}, dir_.path());
+    EXPECT_EQ(chain.out.substr(0, chain.out.find("\n\n")),
+              "http://top/\nhttp://hi/\nhttp://a/\n") << chain.out;
+
+    for (const Strings &args : {Strings{"export"}, Strings{"export", "--prefix", "http"}}) {
+        std::string ids;
+        for (const json &line : json_lines(run(args).out)) ids += " " + line["id"].dump();
+        EXPECT_EQ(ids, " 1 2147483647 4294967295") << args.size();
+    }
+    const json first = json_lines(run({"export"}).out)[0];
+    EXPECT_EQ(first["links"], json(dumped["http://a/"].links));
+    EXPECT_EQ(first["link_count"], 2);
+    EXPECT_EQ(run({"links", "--to", "http://top/"}).out, "http://a/\n");
+    EXPECT_EQ(json::parse(run({"check", "--json"}).out)["problems"]["key_not_id"], 2);
+}
+
 // Two sound records, A linking to B found on A, next_id 9; and one change.
 struct Sample {
     SampleDb db;
