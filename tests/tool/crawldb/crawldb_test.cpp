@@ -328,6 +328,12 @@ TEST_F(CrawldbTest, CheckNamesEachKindOfProblemAloneAndADamagedFileAlone) {
         {"url_not_in_vid", 1,
          [](Sample &s) { s.db.put_record(3, StoredRecord::full("http://n/").bytes()); }},
         {"url_with_two_ids", 1, [](Sample &s) { s.db.put_record(3, s.a.bytes()); }},
+        // Keys without their zero byte, or with bytes after it, beside A's.
+        {"vid_key_not_url", 2,
+         [](Sample &s) {
+             s.db.put_id_key("http://a/", be32(1));
+             s.db.put_id_key("http://a/"s + '\0' + "x", be32(1));
+         }},
         {"vid_value_not_id", 2,
          [](Sample &s) {
              s.db.put_id("http://v/", "abc");
@@ -371,6 +377,37 @@ TEST_F(CrawldbTest, CheckNamesEachKindOfProblemAloneAndADamagedFileAlone) {
         if (r.corrupt != nullptr) {
             EXPECT_EQ(report["examples"]["damaged_file"][0]["file"], home + "/" + r.corrupt);
         }
+    }
+}
+
+// A vid.db key is the URL and one zero byte: a key without it, or with
+// bytes after it, maps no URL for any reader, and two keys are two entries.
+TEST_F(CrawldbTest, VidKeysThatAreNotAUrlAndItsZeroByteMapNoUrl) {
+    for (const std::string &odd : {"http://b/"s, "http://b/"s + '\0' + '\0'}) {
+        // "sound": A and B mapped; "beside": one more key for B; "only": B
+        // mapped by the odd key alone.
+        for (const char *home : {"sound", "beside", "only"}) {
+            SampleDb db;
+            db.add(StoredRecord::full("http://a/"));
+            if (std::string(home) == "only") {
+                db.put_record(2, StoredRecord::full("http://b/").bytes());
+            } else {
+                db.add(StoredRecord::full("http://b/"));
+            }
+            if (std::string(home) != "sound") db.put_id_key(odd, be32(2));
+            db.set_meta(2, 0, 3, 0);
+            ASSERT_EQ(db.write(dir_.file(home)), "");
+        }
+        const json only = json::parse(run({"check", "--json", "-h", "only"}).out);
+        EXPECT_EQ(only["problems"], (json{{"vid_key_not_url", 1}, {"url_not_in_vid", 1}})) << only;
+        EXPECT_EQ(only["examples"]["url_not_in_vid"][0]["url"], "http://b/");
+        EXPECT_EQ(json::parse(run({"check", "--json", "-h", "beside"}).out)["problems"],
+                  (json{{"vid_key_not_url", 1}}));
+        const ProcessResult beside = run({"diff", "sound", "beside"});
+        EXPECT_EQ(beside.status, 0) << beside.out;
+        const ProcessResult only_diff = run({"diff", "sound", "only"});
+        EXPECT_EQ(only_diff.out, "- http://b/\n");
+        EXPECT_EQ(run_process(CRAWLPEEK_BINARY, {"-u", "http://b/", "-h", "only"}, dir_.path()).out, "");
     }
 }
 
