@@ -67,6 +67,8 @@ constexpr const char *kRecordFields[] = {"progress_status", "server_status", "de
 // the ids stored, some of which may name no record: a number of another name.
 constexpr const char *kResolvedCount = "link_count";
 constexpr const char *kStoredCount = "link_ids";
+// The last column: whether the line's URLs are written with kEscaped.
+constexpr const char *kEscapedField = "escaped";
 
 class Exporter {
   public:
@@ -90,6 +92,7 @@ class Exporter {
     void write_json(uint32_t id, const visited_url_fields &f);
     void write_tsv(uint32_t id, const visited_url_fields &f);
     void append_time(std::string *out, uint32_t t, bool tsv);
+    BadBytes url_escaping(const visited_url_fields &f) const;
     const char *count_name() const { return resolver_ ? kResolvedCount : kStoredCount; }
     int64_t link_number(const visited_url_fields &f) const {
         return static_cast<int64_t>(resolver_ ? resolver_->links().size() : f.link_id_count);
@@ -152,10 +155,28 @@ void Exporter::append_time(std::string *out, uint32_t t, bool tsv) {
     }
 }
 
+// A URL that kPercent would write as another URL could be written (a bad
+// byte, or in TSV a space or control character, beside a literal "%XX")
+// makes the whole line escaped: every URL of it with kEscaped, which a
+// reader undoes by decoding every %XX.
+BadBytes Exporter::url_escaping(const visited_url_fields &f) const {
+    const bool json = !options_.tsv;
+    bool needed = url_needs_escaping(f.url, json);
+    if (resolver_ && !needed) {
+        needed = resolver_->referer() && url_needs_escaping(*resolver_->referer(), json);
+        for (std::string_view link : resolver_->links()) {
+            if (needed) break;
+            needed = url_needs_escaping(link, json);
+        }
+    }
+    return needed ? BadBytes::kEscaped : BadBytes::kPercent;
+}
+
 void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
+    const BadBytes urls = url_escaping(f);
     {
         JsonObject object(output_.buffer());
-        object.number("id", id).url("url", f.url);
+        object.number("id", id).text("url", f.url, urls);
         if (f.has_referer) {
             object.number("referer_id", f.referer_id);
         } else {
@@ -163,7 +184,7 @@ void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
         }
         if (resolver_) {
             if (resolver_->referer()) {
-                object.url("referer", *resolver_->referer());
+                object.text("referer", *resolver_->referer(), urls);
             } else {
                 object.null("referer");
             }
@@ -175,7 +196,7 @@ void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
         if (f.database.empty()) {
             object.null("database");
         } else {
-            object.text("database", f.database, BadBytes::kReplacement);
+            object.text("database", f.database, BadBytes::kEscaped);
         }
         const std::pair<const char *, uint32_t> times[] = {{"last_processed", f.last_processed},
                                                            {"last_visited", f.last_visited},
@@ -188,10 +209,11 @@ void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
             links->push_back('[');
             for (std::string_view link : resolver_->links()) {
                 if (links->back() != '[') links->push_back(',');
-                append_json_string(links, link, BadBytes::kPercent);
+                append_json_string(links, link, urls);
             }
             links->push_back(']');
         }
+        object.key(kEscapedField)->append(urls == BadBytes::kEscaped ? "true" : "false");
     }
     output_.end_line();
 }
@@ -204,26 +226,24 @@ void Exporter::write_header() {
     }
     for (const char *name : kRecordFields) header.append(name).push_back('\t');
     header.append(count_name()).push_back('\t');
-    if (options_.links) {
-        header.append("links");
-    } else {
-        header.pop_back();
-    }
+    if (options_.links) header.append("links").push_back('\t');
+    header.append(kEscapedField);
     output_.buffer()->append(header);
     output_.end_line();
 }
 
 void Exporter::write_tsv(uint32_t id, const visited_url_fields &f) {
+    const BadBytes urls = url_escaping(f);
     std::string *out = output_.buffer();
     auto tab = [out] { out->push_back('\t'); };
     append_json_number(out, id);
     tab();
-    append_tsv_field(out, f.url, BadBytes::kPercent);
+    append_tsv_field(out, f.url, urls);
     tab();
     if (f.has_referer) append_json_number(out, f.referer_id);
     if (resolver_) {
         tab();
-        if (resolver_->referer()) append_tsv_field(out, *resolver_->referer(), BadBytes::kPercent);
+        if (resolver_->referer()) append_tsv_field(out, *resolver_->referer(), urls);
     }
     for (int32_t number : {f.progress_status, f.server_status, f.depth_countdown}) {
         tab();
@@ -232,7 +252,7 @@ void Exporter::write_tsv(uint32_t id, const visited_url_fields &f) {
     tab();
     append_tsv_field(out, f.md5, BadBytes::kReplacement);
     tab();
-    append_tsv_field(out, f.database, BadBytes::kReplacement);
+    append_tsv_field(out, f.database, BadBytes::kEscaped);
     for (uint32_t t : {f.last_processed, f.last_visited, f.last_modified, f.rd_expires}) {
         tab();
         append_time(out, t, true);
@@ -245,9 +265,11 @@ void Exporter::write_tsv(uint32_t id, const visited_url_fields &f) {
         for (std::string_view link : resolver_->links()) {
             if (!first) out->push_back(' ');
             first = false;
-            append_tsv_field(out, link, BadBytes::kPercent);
+            append_tsv_field(out, link, urls);
         }
     }
+    tab();
+    out->append(urls == BadBytes::kEscaped ? "true" : "false");
     output_.end_line();
 }
 

@@ -1,6 +1,7 @@
 // crawldb run as a process on databases written byte by byte and by crawlsim:
 // its JSON parsed, never compared as text, and its directory left untouched.
 #include <functional>
+#include <set>
 
 #include "support/crawl_report.h"
 #include "support/sample_db.h"
@@ -145,7 +146,7 @@ TEST_F(CrawldbTest, ExportWritesEachRecordOnceAsJsonOrTsvAndItsFiltersPickTheRig
         "referer_id": null, "referer": null, "progress_status": 4, "server_status": 200,
         "depth_countdown": 3, "md5": "0123456789abcdef0123456789abcdef", "database": "pages",
         "last_processed": 1796371200, "last_visited": 1796461261, "last_modified": 0,
-        "rd_expires": 0, "link_count": 4})");
+        "rd_expires": 0, "link_count": 4, "escaped": false})");
     first["links"] = peeked[kFirst].links;
     EXPECT_EQ(lines[0], first);
     EXPECT_EQ(lines[1]["referer"], kFirst);
@@ -184,47 +185,111 @@ TEST_F(CrawldbTest, ExportWritesEachRecordOnceAsJsonOrTsvAndItsFiltersPickTheRig
     EXPECT_TRUE(!without.contains("links") && !without.contains("referer")) << without;
     EXPECT_TRUE(!without.contains("link_count") && without["link_ids"] == 2) << without;
     const std::string no_links_tsv = run({"export", "--no-links", "--tsv"}).out;
-    EXPECT_EQ(split(split(no_links_tsv, '\n')[2], '\t').back(), "2");
-    EXPECT_EQ(split(split(no_links_tsv, '\n')[0], '\t').back(), "link_ids");
+    EXPECT_EQ(split(split(no_links_tsv, '\n')[2], '\t').end()[-2], "2");
+    EXPECT_EQ(split(split(no_links_tsv, '\n')[0], '\t').end()[-2], "link_ids");
 
     // TSV: a header of the fields, and the values JSON has.
     const std::vector<std::string> fields = split(
         "id url referer_id referer progress_status server_status depth_countdown md5 database "
-        "last_processed last_visited last_modified rd_expires link_count links",
+        "last_processed last_visited last_modified rd_expires link_count links escaped",
         ' ');
     std::vector<std::string> tsv = split(run({"export", "--tsv", "--iso-times"}).out, '\n');
     ASSERT_EQ(tsv.size(), 9u);  // the header, 7 rows and nothing after the last line end
     EXPECT_EQ(split(tsv[0], '\t'), fields);
     std::vector<std::string> row1 = split(tsv[1], '\t');
     ASSERT_EQ(row1.size(), fields.size());
+    EXPECT_EQ(row1.back(), "false");
+    row1.pop_back();
     EXPECT_EQ(json(split(row1.back(), ' ')), lines[0]["links"]);
     row1.pop_back();
     EXPECT_EQ(row1, (std::vector<std::string>{"1", kFirst, "", "", "4", "200", "3", kDigest,
                                               "pages", "2026-12-04T08:00:00Z",
                                               "2026-12-05T09:01:01Z", "", "", "4"}));
+}
 
-    // Bytes that are not UTF-8: "%XX" in URLs, U+FFFD elsewhere; a space, a
-    // tab and a line end in a URL do not split a TSV field.
+// URLs that differ are exported apart, and a line marked escaped gives the
+// stored bytes back once every %XX of its URLs is decoded; names always do.
+TEST_F(CrawldbTest, ExportedUrlsAndNamesGiveTheStoredBytesBack) {
+    // Pairs that were written alike: a raw byte and its escape as text, a
+    // space or a tab and theirs; then '%' beside bad bytes, and clean URLs.
+    const std::vector<std::string> urls = {
+        "http://a.test/\xFF", "http://a.test/%FF", "http://a.test/a b", "http://a.test/a%20b",
+        "http://a.test/\t", "http://a.test/%09", "http://a.test/%25\xFF%", "http://a.test/\xC3(\n",
+        "http://a.test/\xC3\xA9%", "http://a.test/%zz"};
+    const std::vector<std::string> databases = {"p\xFFx", "p%FFx", "p x", "", "(none)", "\xE9t\xE9"};
     SampleDb db;
-    StoredRecord bad = StoredRecord::full("http://c.example/\xFF\xC3(a b\tc\n");
-    bad.database = "\xE9t\xE9";
-    StoredRecord ok = StoredRecord::full("http://c.example/ok");
-    ok.referer_id = 1;
-    ok.link_ids = std::vector<uint32_t>{1};
-    db.add(bad);
-    db.add(ok);
-    ASSERT_EQ(db.write(dir_.file("bytes")), "");
-    const std::string escaped = "http://c.example/%FF%C3(a b\tc\n";
-    const std::string in_tsv = "http://c.example/%FF%C3(a%20b%09c%0A";
-    const std::string replaced = "\xEF\xBF\xBDt\xEF\xBF\xBD";
-    const std::vector<json> l = json_lines(run({"export", "-h", "bytes"}).out);
-    ASSERT_EQ(l.size(), 2u);
-    EXPECT_EQ(json({l[0]["url"], l[0]["database"], l[1]["referer"], l[1]["links"]}),
-              json({escaped, replaced, escaped, {escaped}}));
-    tsv = split(run({"export", "-h", "bytes", "--tsv"}).out, '\n');
-    ASSERT_EQ(tsv.size(), 4u);
-    EXPECT_EQ(split(tsv[1], '\t')[1] + split(tsv[1], '\t')[8] + split(tsv[2], '\t')[14],
-              in_tsv + replaced + in_tsv);
+    for (size_t i = 0; i < urls.size(); ++i) {
+        StoredRecord r = StoredRecord::full(urls[i]);
+        if (i > 0) r.referer_id = static_cast<uint32_t>(i);
+        r.link_ids = std::vector<uint32_t>{static_cast<uint32_t>((i + 1) % urls.size() + 1)};
+        r.database = databases[i % databases.size()];
+        db.add(r);
+    }
+    ASSERT_EQ(db.write(dir_.file("robot")), "");
+    auto stored = [&](const std::string &text, bool escaped) {
+        return escaped ? percent_decoded(text) : text;
+    };
+    const std::vector<json> lines = json_lines(run({"export"}).out);
+    ASSERT_EQ(lines.size(), urls.size());
+    std::vector<std::string> tsv = split(run({"export", "--tsv"}).out, '\n');
+    ASSERT_EQ(tsv.size(), urls.size() + 2);
+    EXPECT_EQ(split(tsv[0], '\t').back(), "escaped");
+    for (size_t i = 0; i < urls.size(); ++i) {
+        const json &line = lines[i];
+        const bool escaped = line["escaped"].get<bool>();
+        EXPECT_EQ(stored(line["url"], escaped), urls[i]) << line;
+        const std::string link = urls[(i + 1) % urls.size()];
+        EXPECT_EQ(stored(line["links"][0], escaped), link) << line;
+        if (i > 0) {
+            EXPECT_EQ(stored(line["referer"], escaped), urls[i - 1]) << line;
+        }
+        const std::string database = databases[i % databases.size()];
+        if (!database.empty()) {
+            EXPECT_EQ(percent_decoded(line["database"].get<std::string>()), database) << line;
+        }
+        const std::vector<std::string> row = split(tsv[i + 1], '\t');
+        ASSERT_EQ(row.size(), 16u) << tsv[i + 1];
+        const bool tsv_escaped = row[15] == "true";
+        EXPECT_TRUE(tsv_escaped || row[15] == "false") << tsv[i + 1];
+        EXPECT_EQ(stored(row[1], tsv_escaped), urls[i]) << tsv[i + 1];
+        EXPECT_EQ(stored(row[14], tsv_escaped), link) << tsv[i + 1];
+        if (i > 0) {
+            EXPECT_EQ(stored(row[3], tsv_escaped), urls[i - 1]) << tsv[i + 1];
+        }
+        EXPECT_EQ(percent_decoded(row[8]), database) << tsv[i + 1];
+    }
+}
+
+// Names that are not UTF-8, '%', the empty name and "(none)": each its
+// own row, in JSON and in text, and the rows add up to the records.
+TEST_F(CrawldbTest, NamesStayApartAndTheirCountsAddUp) {
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"p\xFFx", "p%FFx"}, {"p\xFEx", "p%FEx"}, {"p%FFx", "p%25FFx"}, {"", ""}, {"(none)", "(none)"}};
+    SampleDb db;
+    for (const auto &[stored, written] : names) {
+        StoredRecord r = StoredRecord::full("http://h" + stored + ".test/");
+        r.database = stored;
+        db.add(r);
+    }
+    ASSERT_EQ(db.write(dir_.file("robot")), "");
+    const ProcessResult p = run({"stats", "--json", "--hosts"});
+    json expected = json::object();
+    for (const auto &[stored, written] : names) expected[written] = 1;
+    const json report = json::parse(p.out);
+    EXPECT_EQ(report["by_database"], expected) << p.out;
+    std::set<std::string> hosts;
+    for (const json &row : report["hosts"]) hosts.insert(row["host"].get<std::string>());
+    EXPECT_EQ(hosts, (std::set<std::string>{"hp%FFx.test", "hp%FEx.test", "hp%25ffx.test",
+                                             "h.test", "h(none).test"}));
+    const std::string text = run({"stats"}).out;
+    const size_t table = text.find("by database\n");
+    ASSERT_NE(table, std::string::npos);
+    std::set<std::string> rows;
+    for (const std::string &line : split(text.substr(table), '\n')) {
+        if (line.rfind("  ", 0) == 0) rows.insert(split(line.substr(2), ' ')[0]);
+        if (line.empty()) break;
+    }
+    EXPECT_EQ(rows, (std::set<std::string>{"p%FFx", "p%FEx", "p%25FFx", "(none)", "%28none)"}));
 }
 
 // A crawl written by the crawler's own operations: crawldb and crawlpeek agree.

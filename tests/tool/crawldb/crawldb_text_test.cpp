@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tool/crawldb/crawldb_fixture.h"
 #include "tool/crawldb/int_ranges.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
@@ -48,6 +49,37 @@ TEST(CrawldbTextTest, JsonStringsReadBackAsTheirTextWithBadBytesReplaced) {
     for (const auto &row : bad) {
         EXPECT_EQ(read_back(row.in, BadBytes::kPercent), row.percent) << row.percent;
         EXPECT_EQ(read_back(row.in, BadBytes::kReplacement), row.replaced) << row.percent;
+    }
+}
+
+TEST(CrawldbTextTest, EscapedTextGivesItsBytesBackAndFlagsOnlyAmbiguousUrls) {
+    for (const std::string &text : {"p%FFx"s, "p\xFFx"s, "%"s, "%25"s, "a b\tc\n\x7F"s + '\0',
+                                     "\xC3\xA9%\xC3"s, "(none)"s, ""s, "\xF0\x9F\x98\x80 %zz"s}) {
+        const std::string shown = testing::PrintToString(text);
+        EXPECT_EQ(percent_decoded(read_back(text, BadBytes::kEscaped)), text) << shown;
+        std::string field;
+        append_tsv_field(&field, text, BadBytes::kEscaped);
+        EXPECT_EQ(field.find_first_of(" \t\n"), std::string::npos) << shown;
+        EXPECT_EQ(percent_decoded(field), text) << shown;
+        EXPECT_EQ(percent_decoded(json_name(text)), text) << shown;
+        const std::string name = text_name(text);
+        if (text.empty()) {
+            EXPECT_EQ(name, "(none)");
+        } else {
+            EXPECT_EQ(percent_decoded(name), text) << shown;
+            EXPECT_NE(name, "(none)") << shown;
+        }
+    }
+    // Which URLs a plain writer would show like another URL.
+    const struct {
+        std::string url;
+        bool in_json, in_tsv;
+    } urls[] = {{"http://a/%FF", false, false}, {"http://a/\xC3\xA9", false, false},
+                {"http://a/\xFF", true, true},  {"http://a/a b", false, true},
+                {"http://a/\x7F", false, true}, {"http://a/\xC3", true, true}};
+    for (const auto &row : urls) {
+        EXPECT_EQ(url_needs_escaping(row.url, true), row.in_json) << row.url;
+        EXPECT_EQ(url_needs_escaping(row.url, false), row.in_tsv) << row.url;
     }
 }
 
