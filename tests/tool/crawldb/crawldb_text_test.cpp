@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tool/crawldb/crawldb_fixture.h"
+#include "tool/crawldb/date_option.h"
 #include "tool/crawldb/int_ranges.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
@@ -104,6 +105,30 @@ TEST(CrawldbTextTest, RangesTakeListsOfNumbersAndRangesAndNothingElse) {
         ASSERT_TRUE(ranges.parse("404"));
         EXPECT_FALSE(ranges.parse(text)) << text;
         EXPECT_TRUE(ranges.contains(404)) << text;  // the set is as it was
+    }
+}
+
+TEST(CrawldbTextTest, DatesAreOneDayAndClockInEveryFormOrRefused) {
+    const std::pair<const char *, int64_t> accepted[] = {
+        {"1 Jan 1970", 0}, {"0", 0}, {"1970-01-01", 0}, {"7 Dec 2026", 1796601600},
+        {"2026-12-07", 1796601600}, {"1796601600", 1796601600},
+        {"05-Dec-2026,09:01:01", 1796461261}, {"Mon, 07 Dec 2026 18:24:26 GMT", 1796667866},
+        {"Monday, 07 December 2026 18:24:26 UTC", 1796667866},
+        {"7 Dec 2026 6:24:26 pm", 1796667866}, {"  7 dec 2026 10:00 +0200 ", 1796630400},
+        {"7 Dec 2026 10:00 GMT+0200", 1796630400}, {"29 Feb 2024", 1709164800},
+        {"2026-12-07T18:24:26Z", 1796667866}};
+    for (const auto &[text, seconds] : accepted) EXPECT_EQ(parse_date_option(text), seconds) << text;
+    // Impossible days and clocks, words left over, fields given twice,
+    // a weekday that is not the date's, missing fields.
+    for (const char *text :
+         {"31 Feb 2026", "29 Feb 2026", "31 Apr 2026", "0 Dec 2026", "7 Dec 2026 25:99",
+          "7 Dec 2026 24:00", "7 Dec 2026 23:60", "7 Dec 2026 10:00:60", "13:00 pm 7 Dec 2026",
+          "garbage 7 Dec 2026 junk", "7 Dec 2026 junk", "7 Decimal 2026", "7 Dec. 2026",
+          "7th Dec 2026", "7 Dec 2026 8 Dec", "7 Dec 2026 2027", "7 Dec 2026 10:00 11:00",
+          "Tue, 07 Dec 2026", "Mon Tue 07 Dec 2026", "7 Dec 2026 UTC GMT", "7 Dec 2026 +0100 UTC",
+          "7 Dec 2026 UTC UTC", "7 Dec 2026 10:00:", "7 Dec 2026 !", "Dec 2026", "7 Dec", "",
+          "2026-02-31", "2026-12-07T24:00", "2026-12-07T10:00Zjunk", "-1", "4294967296"}) {
+        EXPECT_EQ(parse_date_option(text), std::nullopt) << text;
     }
 }
 
