@@ -177,8 +177,10 @@ class Scanner {
             return start;
         }
         // A second offset replaces a negative first one (whose value reads
-        // as unset); it is no whole item.
-        used_ = f_.zone_offset == kUnset;
+        // as unset), and hours past 23 or minutes past 59 are taken as they
+        // come: neither is a whole item.
+        used_ = f_.zone_offset == kUnset && number(start, n == 4 ? 2 : n) <= 23 &&
+                (n != 4 || number(start + 2, 2) <= 59);
         f_.zone_offset = sign * minutes;
         f_.zone = kGmt;
         return start + n;

@@ -26,8 +26,8 @@ time_t ZEZ_ParseTimeString(const char *text, int default_to_gmt);
 // each field as written (-1 when the text gives none; hour after am/pm), and
 // the items no rule took whole, in order: words skipped, a name matched by
 // its first letters but neither its three-letter form nor its whole name,
-// items whose slot an earlier one filled, and rests of words after what was
-// read. A caller that wants a text that says exactly one date checks the
+// items whose slot an earlier one filled, an offset past 23 hours or with
+// minutes past 59, and rests of words after what was read. A caller that wants a text that says exactly one date checks the
 // fields' ranges and that nothing was left unread.
 struct TimeTextFields {
     int year = -1;

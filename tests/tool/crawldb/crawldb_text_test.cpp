@@ -115,7 +115,7 @@ TEST(CrawldbTextTest, DatesAreOneDayAndClockInEveryFormOrRefused) {
         {"05-Dec-2026,09:01:01", 1796461261}, {"Mon, 07 Dec 2026 18:24:26 GMT", 1796667866},
         {"Monday, 07 December 2026 18:24:26 UTC", 1796667866},
         {"7 Dec 2026 6:24:26 pm", 1796667866}, {"  7 dec 2026 10:00 +0200 ", 1796630400},
-        {"7 Dec 2026 10:00 GMT+0200", 1796630400}, {"29 Feb 2024", 1709164800},
+        {"7 Dec 2026 10:00 GMT+0200", 1796630400}, {"7 Dec 2026 6:00 -02", 1796630400}, {"29 Feb 2024", 1709164800},
         {"2026-12-07T18:24:26Z", 1796667866}};
     for (const auto &[text, seconds] : accepted) EXPECT_EQ(parse_date_option(text), seconds) << text;
     // Impossible days and clocks, words left over, fields given twice,
@@ -126,7 +126,7 @@ TEST(CrawldbTextTest, DatesAreOneDayAndClockInEveryFormOrRefused) {
           "garbage 7 Dec 2026 junk", "7 Dec 2026 junk", "7 Decimal 2026", "7 Dec. 2026",
           "7th Dec 2026", "7 Dec 2026 8 Dec", "7 Dec 2026 2027", "7 Dec 2026 10:00 11:00",
           "Tue, 07 Dec 2026", "Mon Tue 07 Dec 2026", "7 Dec 2026 UTC GMT", "7 Dec 2026 +0100 UTC",
-          "7 Dec 2026 UTC UTC", "7 Dec 2026 10:00:", "7 Dec 2026 !", "Dec 2026", "7 Dec", "",
+          "7 Dec 2026 UTC UTC", "7 Dec 2026 +2400", "7 Dec 2026 -0160", "7 Dec 2026 +0100 -0100", "7 Dec 2026 10:00:", "7 Dec 2026 !", "Dec 2026", "7 Dec", "",
           "2026-02-31", "2026-12-07T24:00", "2026-12-07T10:00Zjunk", "-1", "4294967296"}) {
         EXPECT_EQ(parse_date_option(text), std::nullopt) << text;
     }
