@@ -1,22 +1,27 @@
 #include "extra/date_parse.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 struct Name {
     const char *text;  // the first three letters, lower case
     int value;
+    const char *full = nullptr;  // the whole name, lower case, for a day or month
 };
 
-constexpr Name kDays[] = {{"sun", 0}, {"mon", 1}, {"tue", 2}, {"wed", 3},
-                          {"thu", 4}, {"fri", 5}, {"sat", 6}};
-constexpr Name kMonths[] = {{"jan", 0}, {"feb", 1}, {"mar", 2},  {"apr", 3},
-                            {"may", 4}, {"jun", 5}, {"jul", 6},  {"aug", 7},
-                            {"sep", 8}, {"oct", 9}, {"nov", 10}, {"dec", 11}};
+constexpr Name kDays[] = {{"sun", 0, "sunday"},   {"mon", 1, "monday"}, {"tue", 2, "tuesday"},
+                          {"wed", 3, "wednesday"}, {"thu", 4, "thursday"}, {"fri", 5, "friday"},
+                          {"sat", 6, "saturday"}};
+constexpr Name kMonths[] = {{"jan", 0, "january"}, {"feb", 1, "february"}, {"mar", 2, "march"},
+                            {"apr", 3, "april"},   {"may", 4, "may"},      {"jun", 5, "june"},
+                            {"jul", 6, "july"},    {"aug", 7, "august"},   {"sep", 8, "september"},
+                            {"oct", 9, "october"}, {"nov", 10, "november"}, {"dec", 11, "december"}};
 // Zones with their offsets in minutes east of GMT.
 constexpr Name kZones[] = {{"pst", -480}, {"pdt", -420}, {"mst", -420}, {"mdt", -360},
                            {"cst", -360}, {"cdt", -300}, {"est", -300}, {"edt", -240},
@@ -44,6 +49,9 @@ struct Fields {
     int hour = kUnset;
     int minute = kUnset;
     int second = kUnset;
+    // Items no rule took whole: words skipped, and items whose slot was
+    // already filled. Only scan_time_text reports them.
+    std::vector<std::string_view> unread;
 };
 
 // One left-to-right scan. Reads go through at(), which gives NUL past the
@@ -54,9 +62,15 @@ class Scanner {
 
     Fields scan() {
         size_t pos = 0;
+        // An item at a separator is none; skipping them first changes no slot.
+        while (is_separator(at(pos))) ++pos;
         while (at(pos) != '\0') {
+            const size_t start = pos;
+            used_ = false;
             pos = item(pos);
+            const bool whole = used_ && is_word_end(at(pos));
             while (!is_word_end(at(pos))) ++pos;
+            if (!whole) f_.unread.push_back(text_.substr(start, pos - start));
             for (;;) {
                 while (is_separator(at(pos))) ++pos;
                 // A '-' after the year, before a digit, starts an offset.
@@ -84,13 +98,11 @@ class Scanner {
     }
 
     // Handles the item at pos; returns the position after what it consumed,
-    // pos itself when the item is left for the word skipping.
+    // pos itself when the item is left for the word skipping. used_ tells
+    // whether it filled a slot.
     size_t item(size_t pos) {
         char c = at(pos);
-        if (is_alpha(c)) {
-            name(pos);
-            return pos;
-        }
+        if (is_alpha(c)) return name(pos);
         if (is_digit(c)) return digits(pos);
         if (c == '+' || c == '-') return offset(pos);
         return pos;
@@ -111,19 +123,42 @@ class Scanner {
         return kUnset;
     }
 
-    void name(size_t pos) {
+    // Whether the letters at pos are name's three or its whole name.
+    bool is_name_word(size_t pos, const Name &name) const {
+        size_t n = 0;
+        while (is_alpha(at(pos + n))) ++n;
+        if (n == 3) return true;
+        if (name.full == nullptr || n != std::strlen(name.full)) return false;
+        for (size_t i = 0; i < n; ++i) {
+            if (lower(at(pos + i)) != name.full[i]) return false;
+        }
+        return true;
+    }
+
+    // A name is matched by its first three letters; used_ only for the
+    // abbreviation or the whole name. Returns past the name when used.
+    size_t name(size_t pos) {
+        size_t length = 3;
         if (int i = lookup(pos, kDays); i != kUnset) {
+            used_ = !f_.weekday && is_name_word(pos, kDays[i]);
             if (!f_.weekday) f_.weekday = kDays[i].value;
         } else if (int m = lookup(pos, kMonths); m != kUnset) {
+            used_ = !f_.month && is_name_word(pos, kMonths[m]);
             if (!f_.month) f_.month = kMonths[m].value;
         } else if (f_.zone == kUnset) {
             if (int z = lookup(pos, kZones); z != kUnset) {
                 f_.zone = z;
+                used_ = !is_alpha(at(pos + 3));
             } else if (lower(at(pos)) == 'u' && lower(at(pos + 1)) == 't' &&
                        !is_alpha(at(pos + 2))) {
                 f_.zone = kGmt;
+                used_ = true;
+                length = 2;
             }
         }
+        if (!used_) return pos;
+        while (is_alpha(at(pos + length))) ++length;
+        return pos + length;
     }
 
     // A sign and the hhmm, hh or h after it. The sign is always consumed;
@@ -141,9 +176,14 @@ class Scanner {
         } else {
             return start;
         }
+        // A second offset replaces a negative first one (whose value reads
+        // as unset), and hours past 23 or minutes past 59 are taken as they
+        // come: neither is a whole item.
+        used_ = f_.zone_offset == kUnset && number(start, n == 4 ? 2 : n) <= 23 &&
+                (n != 4 || number(start + 2, 2) <= 59);
         f_.zone_offset = sign * minutes;
         f_.zone = kGmt;
-        return start;
+        return start + n;
     }
 
     size_t digits(size_t pos) {
@@ -152,12 +192,13 @@ class Scanner {
         if (after == ':') return clock(pos, n);
         if ((after == '/' || after == '-') && is_digit(at(pos + n + 1))) return date(pos, n);
         lone_number(pos, n, after);
-        return pos;
+        return used_ ? pos + n : pos;
     }
 
     // h:mm or h:mm:ss with an optional am/pm after blanks.
     size_t clock(size_t pos, size_t n) {
         if (f_.hour > 0 && f_.minute > 0) return pos;
+        const bool first = f_.hour == kUnset;
         if (n > 2) return pos;
         int hour = number(pos, n);
         size_t end = pos + n + 1;
@@ -174,6 +215,7 @@ class Scanner {
                 end += 1 + sn;
             }
         }
+        size_t after = end;
         if (hour <= 12) {
             size_t marker = end;
             while (is_blank(at(marker))) ++marker;
@@ -181,18 +223,24 @@ class Scanner {
             if (lower(at(marker + 1)) == 'm') {
                 if (a == 'p' && hour != 12) hour += 12;
                 if (a == 'a' && hour == 12) hour = 0;
+                // A marker that is a word of its own is part of the clock.
+                if ((a == 'a' || a == 'p') && !is_alpha(at(marker + 2))) after = marker + 2;
             }
         }
         f_.hour = hour;
         f_.minute = minute;
         if (second != kUnset) f_.second = second;
-        return end;
+        used_ = first;
+        return after;
     }
 
+    // Each fills its slot once; used_ only when it did.
     void set_day(int day) {
+        used_ = f_.day == kUnset;
         if (f_.day == kUnset) f_.day = day;
     }
     void set_year(int year) {
+        used_ = f_.year == kUnset;
         if (f_.year == kUnset) f_.year = year;
     }
 
@@ -214,12 +262,15 @@ class Scanner {
         if (x > 70) {
             if (y > 12 || z > 31) return pos;
             set_year(x + 1900);
+            const bool year_set = used_;
             f_.month = y - 1;
             set_day(z);
+            used_ = used_ && year_set;
             return end;
         }
         if ((z >= 31 && z <= 69) || (x > 12 && y > 12)) return end;
         set_year(z < 29 ? 2000 + z : z < 1900 ? 1900 + z : z);
+        const bool year_set = used_;
         if (x > 12) {
             set_day(x);
             f_.month = y - 1;
@@ -227,6 +278,7 @@ class Scanner {
             f_.month = x - 1;
             set_day(y);
         }
+        used_ = used_ && year_set;
         return end;
     }
 
@@ -237,7 +289,7 @@ class Scanner {
         } else if (n == 2) {
             int value = number(pos, n);
             if (f_.day == kUnset && value < 32) {
-                f_.day = value;
+                set_day(value);
             } else {
                 set_year(value < 70 ? 2000 + value : 1900 + value);
             }
@@ -248,6 +300,7 @@ class Scanner {
 
     std::string_view text_;
     Fields f_;
+    bool used_ = false;
 };
 
 }  // namespace
@@ -284,3 +337,19 @@ time_t ZEZ_ParseTimeString(const char *text, int default_to_gmt) {
 }
 
 void vel_str2time(const char *text, time_t *result) { *result = ZEZ_ParseTimeString(text, 1); }
+
+TimeTextFields scan_time_text(std::string_view text) {
+    const Fields f = Scanner(text).scan();
+    TimeTextFields out;
+    out.year = f.year;
+    out.month = f.month ? *f.month + 1 : kUnset;
+    out.day = f.day;
+    out.hour = f.hour;
+    out.minute = f.minute;
+    out.second = f.second;
+    out.weekday = f.weekday.value_or(kUnset);
+    out.zone = f.zone != kUnset;
+    if (out.zone) out.offset_minutes = f.zone_offset != kUnset ? f.zone_offset : kZones[f.zone].value;
+    out.unread = f.unread;
+    return out;
+}

@@ -24,9 +24,9 @@ namespace {
 
 constexpr char kSource[] = "vurl";
 
-// Whether a value read from vid.db is a record id.
-bool is_id_value(const DBT &id) {
-    return id.size == 4 && vurl_is_record_id(decode_fixed32(static_cast<const uint8_t *>(id.data)));
+// Whether a value read from vid.db is an id that accepts takes.
+bool is_id_value(const DBT &id, bool (*accepts)(uint32_t) = vurl_is_record_id) {
+    return id.size == 4 && accepts(decode_fixed32(static_cast<const uint8_t *>(id.data)));
 }
 
 // The first step of every operation: the URL's id into *id (left in Berkeley
@@ -39,11 +39,13 @@ int lookup_id(DB *id_db, DBT *key, DBT *id, uint32_t flags) {
     return is_id_value(*id) ? 0 : DB_NOTFOUND;
 }
 
-// db_indirect_get's two steps for files read from their pages on disk.
-int indirect_get_from_pages(DBT *key, DBT *data) {
+// A reader's two steps through sto_read, so from the files' pages when they
+// are read from them: the record of the URL key under an id that accepts
+// takes. 1 when found.
+int read_indirect(DBT *key, DBT *data, bool (*accepts)(uint32_t)) {
     if (vurl_is_meta_key(key)) return 0;
     MallocDbt id;
-    if (sto_read(vdb_id, key, id.get()) != 0 || !is_id_value(*id.get())) return 0;
+    if (sto_read(vdb_id, key, id.get()) != 0 || !is_id_value(*id.get(), accepts)) return 0;
     DBT id_key = borrowed_dbt(id.data(), id.size());
     return sto_read(vdb_url, &id_key, data) == 0 ? 1 : 0;
 }
@@ -130,7 +132,7 @@ int indirect(indirect_fn op, DBT *key, DBT *data) {
     }
     // Files read from their pages are only read.
     if (vdb_id->pages != nullptr || vdb_url->pages != nullptr) {
-        return op == db_indirect_get ? indirect_get_from_pages(key, data) : 0;
+        return op == db_indirect_get ? read_indirect(key, data, vurl_is_record_id) : 0;
     }
     int err = 0;
     int rc = op(vdb_id->db.get(), vdb_url->db.get(), key, data, 0, &err);
@@ -161,6 +163,14 @@ int vurl_update(storage_object *, DBT *key, DBT *data) {
 
 int vurl_get(storage_object *, DBT *key, DBT *data) {
     return indirect(db_indirect_get, key, data);
+}
+
+int vurl_get_stored(DBT *key, DBT *data) {
+    if (vdb_id == nullptr || vdb_id->db == nullptr || vdb_url == nullptr ||
+        vdb_url->db == nullptr) {
+        return 0;
+    }
+    return read_indirect(key, data, vurl_names_stored_record);
 }
 
 int vurl_del(storage_object *, DBT *) {

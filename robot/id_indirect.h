@@ -73,6 +73,12 @@ int vurl_close(storage_object *obj);
 int vurl_put(storage_object *obj, DBT *key, DBT *data);
 int vurl_update(storage_object *obj, DBT *key, DBT *data);
 int vurl_get(storage_object *obj, DBT *key, DBT *data);
+// The record of the URL key into data for a reader that shows what is
+// stored: found under any id but 0 that vid.db holds for the URL
+// (vurl_names_stored_record), as a walk of the record file finds it, where
+// vurl_get, the crawler's, takes only the ids it hands out. 1 when found; 0
+// otherwise, or when a file is closed. Neither logs nor changes count.
+int vurl_get_stored(DBT *key, DBT *data);
 // Records are never deleted through the slots: 1, nothing done.
 int vurl_del(storage_object *obj, DBT *key);
 // The record file's cursor on exactly the 4-byte id key.

@@ -22,7 +22,8 @@ size_t text_length(const char *text) {
 
 // Values written without closing zero bytes keep all their bytes after the
 // url as text_a; otherwise text_a ends at its zero and text_b, when it holds
-// at least one character, runs to the end.
+// at least one character, runs to the value's closing zero, which is no
+// part of it.
 void read_texts(std::string_view rest, bool ends_with_zero, url_record_fields *texts) {
     size_t third;
     if (rest.empty() || (ends_with_zero && rest[0] == '\0')) {
@@ -35,7 +36,9 @@ void read_texts(std::string_view rest, bool ends_with_zero, url_record_fields *t
         texts->text_a = rest.substr(0, zero);
         third = zero + 1;
     }
-    if (third < rest.size() && rest.size() - third >= 2) texts->text_b = rest.substr(third);
+    if (third < rest.size() && rest.size() - third >= 2) {
+        texts->text_b = rest.substr(third, rest.size() - third - 1);
+    }
 }
 
 std::optional<std::string> copy_of(const std::optional<std::string_view> &text) {

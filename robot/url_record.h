@@ -44,7 +44,7 @@ struct url_record_fields {
     int32_t num_c = 0;
     std::string_view url;
     std::optional<std::string_view> text_a;  // none when the value holds none
-    std::optional<std::string_view> text_b;
+    std::optional<std::string_view> text_b;  // without the value's closing zero
 };
 
 // Reads the stored value of size bytes at data into *out: the fields

@@ -33,6 +33,13 @@ inline constexpr int32_t kVurlIdLimit = INT32_MAX;
 inline bool vurl_is_record_id(uint32_t value) {
     return value != 0 && value < static_cast<uint32_t>(kVurlIdLimit);
 }
+// Whether a stored 4-byte value names a record for a reader: any but 0,
+// which ends a link list. Values from kVurlIdLimit up are never handed out,
+// but damage can store them, and a reader shows what is stored; writes keep
+// to vurl_is_record_id.
+inline bool vurl_names_stored_record(uint32_t value) {
+    return value != 0;
+}
 // The layout version written into new metadata.
 inline constexpr int32_t VURL_VERSION = 2;
 inline constexpr size_t kVurlMetaStoredSize = 16;

@@ -146,6 +146,27 @@ TEST_F(VurlOpsTest, OnlySoundIdsAreHandedOutAndFollowed) {
     add_page("http://c/", {"http://b/"});
     EXPECT_EQ(table_entries(record("http://c/")->links), Strings{"http://b/"});
     EXPECT_EQ(id_of("http://b/"), 4u);
+    // An id past the limit, damage with its record: a reader finds the record
+    // under it, the crawler's get does not, and a claim gives a new id rather
+    // than write under it.
+    for (const uint32_t past : {0x7fffffffu, 0x80000000u, 0xffffffffu}) {
+        const std::string id = be32(past), bytes = StoredRecord::full("http://p/").bytes();
+        DBT id_key = borrowed_dbt(id.data(), 4), record = borrowed_dbt(bytes.data(), bytes.size());
+        DB *records = vdb_url->db.get();
+        ASSERT_EQ(records->put(records, nullptr, &id_key, &record, 0), 0);
+        DBT url = string_key("http://p/"), id_value = borrowed_dbt(id.data(), 4);
+        ASSERT_EQ(vdb_id->update(vdb_id, &url, &id_value), 1);
+        MallocDbt found;
+        EXPECT_EQ(vurl_get_stored(&url, found.get()), 1) << past;
+        EXPECT_EQ(std::string(static_cast<const char *>(found.data()), found.size()), bytes);
+        EXPECT_EQ(stored("http://p/"), "") << past;
+        const uint32_t next = static_cast<uint32_t>(g_vurl_meta.next_id);
+        EXPECT_EQ(visited_url_get_status("http://p/", nullptr, 1, 3), 1);
+        EXPECT_EQ(id_of("http://p/"), next) << past;
+        MallocDbt kept;
+        ASSERT_EQ(records->get(records, nullptr, &id_key, kept.get(), 0), 0);
+        EXPECT_EQ(std::string(static_cast<const char *>(kept.data()), kept.size()), bytes);
+    }
     // Ids stop at 2^31 - 2.
     g_vurl_meta.next_id = 0x7ffffffe;
     EXPECT_EQ(visited_url_create_entry("http://last/", 0, nullptr, 1, 0), 1);

@@ -57,6 +57,7 @@ class SampleDb {
     void put_record(uint32_t id, const std::string &value) { records_[be32(id)] = value; }
     void put_record_key(const std::string &key, const std::string &value) { records_[key] = value; }
     void put_id(const std::string &url, const std::string &value) { ids_[url + '\0'] = value; }
+    void put_id_key(const std::string &key, const std::string &value) { ids_[key] = value; }
     // The metadata; by default version 2, no crawl in progress, next_id past
     // every id handed out. Dropped, or set to no bytes, there is none.
     void set_meta(int32_t version, uint32_t crawl_start, int32_t next_id, uint32_t flags) {

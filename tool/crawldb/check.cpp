@@ -38,6 +38,7 @@ constexpr const char *kKinds[] = {
     "bad_digest",           // a digest is not 32 hexadecimal characters
     "url_not_in_vid",       // a record's URL has no entry in vid.db
     "url_with_two_ids",     // a record's URL has another id in vid.db
+    "vid_key_not_url",      // a key of vid.db is not a URL and one zero byte at its end
     "vid_value_not_id",     // a value of vid.db is not a 4-byte record id
     "vid_id_without_record",// vid.db gives a URL an id that has no record
     "vid_url_mismatch",     // vid.db gives a URL the id of a record of another URL
@@ -57,6 +58,7 @@ enum Kind : size_t {
     kBadDigest,
     kUrlNotInVid,
     kUrlWithTwoIds,
+    kVidKeyNotUrl,
     kVidValueNotId,
     kVidIdWithoutRecord,
     kVidUrlMismatch,
@@ -264,8 +266,15 @@ bool Checker::check_ids() {
                      [&](std::string_view key, std::string_view value) {
         const DBT key_dbt = borrowed_dbt(key.data(), key.size());
         if (vurl_is_meta_key(&key_dbt)) return true;
-        // Keys are stored with their zero byte.
-        const std::string_view url = key.substr(0, key.find('\0'));
+        // Only a key that is the URL and its zero byte is found by a lookup
+        // of the URL: any other maps no URL, and the record it names is
+        // reported as unmapped by the last walk.
+        const std::optional<std::string_view> key_url = vid_key_url(key);
+        if (!key_url) {
+            findings_.add(kVidKeyNotUrl, [&] { return json{{"key", hex(key)}, {"value", hex(value)}}; });
+            return true;
+        }
+        const std::string_view url = *key_url;
         const uint32_t id =
             value.size() == 4 ? decode_fixed32(reinterpret_cast<const uint8_t *>(value.data())) : 0;
         if (!vurl_is_record_id(id)) {

@@ -179,7 +179,8 @@ Command define_export(CLI::App *app, Common *common) {
     c->add_flag("--tsv", options->tsv, "Tab-separated text with a header row");
     c->add_flag("--iso-times", options->iso_times, "Times as ISO 8601 UTC text");
     c->add_flag("--no-links", texts->no_links,
-                "Leave out the referer and links, reading no other record");
+                "Leave out the referer and links (link_count becomes link_ids), reading no other "
+                "record");
     c->add_option("--status", texts->status, "Server statuses, as 404,500-599");
     c->add_option("--progress", texts->progress, "Progress statuses, as 0,4");
     c->add_option("--prefix", options->prefix, "URLs that start with this");

@@ -95,11 +95,13 @@ bool next_url(RecordWalk *walk, const Side &side, std::string_view *url, size_t 
     std::string_view key;
     std::string_view value;
     while (walk->next(&key, &value)) {
-        const DBT key_dbt = borrowed_dbt(key.data(), key.size());
-        if (vurl_is_meta_key(&key_dbt) || value.size() != 4) continue;
+        // A key other than a URL and its zero byte maps no URL: two keys
+        // are never taken for one URL.
+        const std::optional<std::string_view> key_url = vid_key_url(key);
+        if (!key_url || value.size() != 4) continue;
         *at = side.index.find(decode_fixed32(reinterpret_cast<const uint8_t *>(value.data())));
         if (*at == IdIndex::kNone) continue;
-        *url = key.substr(0, key.find('\0'));
+        *url = *key_url;
         return true;
     }
     return false;

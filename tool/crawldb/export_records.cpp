@@ -60,9 +60,15 @@ class Regex {
 
 // The names of the columns, in order; referer and links only with links.
 constexpr const char *kLeadingFields[] = {"id", "url", "referer_id", "referer"};
-constexpr const char *kRecordFields[] = {
-    "progress_status", "server_status", "depth_countdown", "md5",        "database",
-    "last_processed",  "last_visited",  "last_modified",   "rd_expires", "link_count"};
+constexpr const char *kRecordFields[] = {"progress_status", "server_status", "depth_countdown",
+                                         "md5",             "database",      "last_processed",
+                                         "last_visited",    "last_modified", "rd_expires"};
+// With links, the links that have a record, as crawlpeek counts them; without,
+// the ids stored, some of which may name no record: a number of another name.
+constexpr const char *kResolvedCount = "link_count";
+constexpr const char *kStoredCount = "link_ids";
+// The last column: whether the line's URLs are written with kEscaped.
+constexpr const char *kEscapedField = "escaped";
 
 class Exporter {
   public:
@@ -86,6 +92,11 @@ class Exporter {
     void write_json(uint32_t id, const visited_url_fields &f);
     void write_tsv(uint32_t id, const visited_url_fields &f);
     void append_time(std::string *out, uint32_t t, bool tsv);
+    BadBytes url_escaping(const visited_url_fields &f) const;
+    const char *count_name() const { return resolver_ ? kResolvedCount : kStoredCount; }
+    int64_t link_number(const visited_url_fields &f) const {
+        return static_cast<int64_t>(resolver_ ? resolver_->links().size() : f.link_id_count);
+    }
 
     const ExportOptions &options_;
     std::unique_ptr<Regex> regex_;
@@ -144,10 +155,28 @@ void Exporter::append_time(std::string *out, uint32_t t, bool tsv) {
     }
 }
 
+// A URL that kPercent would write as another URL could be written (a bad
+// byte, or in TSV a space or control character, beside a literal "%XX")
+// makes the whole line escaped: every URL of it with kEscaped, which a
+// reader undoes by decoding every %XX.
+BadBytes Exporter::url_escaping(const visited_url_fields &f) const {
+    const bool json = !options_.tsv;
+    bool needed = url_needs_escaping(f.url, json);
+    if (resolver_ && !needed) {
+        needed = resolver_->referer() && url_needs_escaping(*resolver_->referer(), json);
+        for (std::string_view link : resolver_->links()) {
+            if (needed) break;
+            needed = url_needs_escaping(link, json);
+        }
+    }
+    return needed ? BadBytes::kEscaped : BadBytes::kPercent;
+}
+
 void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
+    const BadBytes urls = url_escaping(f);
     {
         JsonObject object(output_.buffer());
-        object.number("id", id).url("url", f.url);
+        object.number("id", id).text("url", f.url, urls);
         if (f.has_referer) {
             object.number("referer_id", f.referer_id);
         } else {
@@ -155,7 +184,7 @@ void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
         }
         if (resolver_) {
             if (resolver_->referer()) {
-                object.url("referer", *resolver_->referer());
+                object.text("referer", *resolver_->referer(), urls);
             } else {
                 object.null("referer");
             }
@@ -167,23 +196,24 @@ void Exporter::write_json(uint32_t id, const visited_url_fields &f) {
         if (f.database.empty()) {
             object.null("database");
         } else {
-            object.text("database", f.database, BadBytes::kReplacement);
+            object.text("database", f.database, BadBytes::kEscaped);
         }
         const std::pair<const char *, uint32_t> times[] = {{"last_processed", f.last_processed},
                                                            {"last_visited", f.last_visited},
                                                            {"last_modified", f.last_modified},
                                                            {"rd_expires", f.rd_expires}};
         for (const auto &[name, t] : times) append_time(object.key(name), t, false);
-        object.number("link_count", static_cast<int64_t>(f.link_id_count));
+        object.number(count_name(), link_number(f));
         if (resolver_) {
             std::string *links = object.key("links");
             links->push_back('[');
             for (std::string_view link : resolver_->links()) {
                 if (links->back() != '[') links->push_back(',');
-                append_json_string(links, link, BadBytes::kPercent);
+                append_json_string(links, link, urls);
             }
             links->push_back(']');
         }
+        object.key(kEscapedField)->append(urls == BadBytes::kEscaped ? "true" : "false");
     }
     output_.end_line();
 }
@@ -195,26 +225,25 @@ void Exporter::write_header() {
         header.append(name).push_back('\t');
     }
     for (const char *name : kRecordFields) header.append(name).push_back('\t');
-    if (options_.links) {
-        header.append("links");
-    } else {
-        header.pop_back();
-    }
+    header.append(count_name()).push_back('\t');
+    if (options_.links) header.append("links").push_back('\t');
+    header.append(kEscapedField);
     output_.buffer()->append(header);
     output_.end_line();
 }
 
 void Exporter::write_tsv(uint32_t id, const visited_url_fields &f) {
+    const BadBytes urls = url_escaping(f);
     std::string *out = output_.buffer();
     auto tab = [out] { out->push_back('\t'); };
     append_json_number(out, id);
     tab();
-    append_tsv_field(out, f.url, BadBytes::kPercent);
+    append_tsv_field(out, f.url, urls);
     tab();
     if (f.has_referer) append_json_number(out, f.referer_id);
     if (resolver_) {
         tab();
-        if (resolver_->referer()) append_tsv_field(out, *resolver_->referer(), BadBytes::kPercent);
+        if (resolver_->referer()) append_tsv_field(out, *resolver_->referer(), urls);
     }
     for (int32_t number : {f.progress_status, f.server_status, f.depth_countdown}) {
         tab();
@@ -223,22 +252,24 @@ void Exporter::write_tsv(uint32_t id, const visited_url_fields &f) {
     tab();
     append_tsv_field(out, f.md5, BadBytes::kReplacement);
     tab();
-    append_tsv_field(out, f.database, BadBytes::kReplacement);
+    append_tsv_field(out, f.database, BadBytes::kEscaped);
     for (uint32_t t : {f.last_processed, f.last_visited, f.last_modified, f.rd_expires}) {
         tab();
         append_time(out, t, true);
     }
     tab();
-    append_json_number(out, static_cast<int64_t>(f.link_id_count));
+    append_json_number(out, link_number(f));
     if (resolver_) {
         tab();
         bool first = true;
         for (std::string_view link : resolver_->links()) {
             if (!first) out->push_back(' ');
             first = false;
-            append_tsv_field(out, link, BadBytes::kPercent);
+            append_tsv_field(out, link, urls);
         }
     }
+    tab();
+    out->append(urls == BadBytes::kEscaped ? "true" : "false");
     output_.end_line();
 }
 
@@ -249,7 +280,7 @@ bool ids_with_prefix(const std::string &prefix, std::vector<uint32_t> *ids) {
         const DBT key_dbt = borrowed_dbt(key.data(), key.size());
         if (vurl_is_meta_key(&key_dbt) || value.size() != 4) return;
         const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(value.data()));
-        if (vurl_is_record_id(id)) ids->push_back(id);
+        if (vurl_names_stored_record(id)) ids->push_back(id);
     });
     if (!read) return false;
     std::sort(ids->begin(), ids->end());

@@ -75,5 +75,13 @@ std::optional<uint32_t> vid_value_of(std::string_view url) {
 uint32_t record_key_id(std::string_view key) {
     if (key.size() != 4) return 0;
     const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(key.data()));
-    return vurl_is_record_id(id) ? id : 0;
+    return vurl_names_stored_record(id) ? id : 0;
+}
+
+std::optional<std::string_view> vid_key_url(std::string_view key) {
+    const DBT key_dbt = borrowed_dbt(key.data(), key.size());
+    if (key.empty() || key.find('\0') != key.size() - 1 || vurl_is_meta_key(&key_dbt)) {
+        return std::nullopt;
+    }
+    return key.substr(0, key.size() - 1);
 }

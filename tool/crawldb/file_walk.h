@@ -43,7 +43,14 @@ bool scan_prefix(storage_object *file, std::string_view prefix,
 // url has no entry there, its entry is of another size, or the read fails.
 std::optional<uint32_t> vid_value_of(std::string_view url);
 
-// The record id a url-visited.db key names; 0 when it names none.
+// The URL a vid.db key maps: the key without its zero byte. None for the
+// metadata's key and for a key that is not a URL and exactly one zero byte
+// at its end (none, or bytes after it), which no lookup of a URL finds.
+std::optional<std::string_view> vid_key_url(std::string_view key);
+
+// The record id a url-visited.db key names, by the readers' rule
+// (vurl_names_stored_record: ids past the library's limit too); 0 when it
+// names none.
 uint32_t record_key_id(std::string_view key);
 
 #endif  // CRAWLPEEK_TOOL_CRAWLDB_FILE_WALK_H_

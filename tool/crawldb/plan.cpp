@@ -251,7 +251,7 @@ bool Planner::hand_on() {
                 if (f.database.empty()) {
                     object.null("database");
                 } else {
-                    object.text("database", f.database, BadBytes::kReplacement);
+                    object.text("database", f.database, BadBytes::kEscaped);
                 }
                 if (id != 0) {
                     object.number("id", id);
@@ -261,7 +261,7 @@ bool Planner::hand_on() {
             } else {
                 append_tsv_field(output_.buffer(), f.url, BadBytes::kPercent);
                 output_.buffer()->push_back('\t');
-                append_tsv_field(output_.buffer(), f.database, BadBytes::kReplacement);
+                append_tsv_field(output_.buffer(), f.database, BadBytes::kEscaped);
             }
             output_.end_line();
             return true;
@@ -275,9 +275,9 @@ void Planner::print_counts() {
     });
     if (options_.json) {
         json databases = json::object();
-        for (const auto &[name, count] : by_database_) databases[name] = count;
+        for (const auto &[name, count] : by_database_) databases[json_name(name)] = count;
         json by_host = json::object();
-        for (const auto &[name, count] : hosts) by_host[name] = count;
+        for (const auto &[name, count] : hosts) by_host[json_name(name)] = count;
         const json summary = {{"summary",
                                {{"handed_on", handed_on_},
                                 {"by_database", databases},
@@ -290,12 +290,12 @@ void Planner::print_counts() {
     if (!options_.summary) out->push_back('\n');
     out->append("handed on: ").append(std::to_string(handed_on_)).append("\nby database\n");
     for (const auto &[name, count] : by_database_) {
-        out->append("  ").append(name.empty() ? "(none)" : printable(name)).append("\t");
+        out->append("  ").append(text_name(name)).append("\t");
         out->append(std::to_string(count)).push_back('\n');
     }
     out->append("by host\n");
     for (const auto &[name, count] : hosts) {
-        out->append("  ").append(name.empty() ? "(none)" : printable(name)).append("\t");
+        out->append("  ").append(text_name(name)).append("\t");
         out->append(std::to_string(count)).push_back('\n');
     }
 }

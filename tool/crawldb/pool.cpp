@@ -141,17 +141,18 @@ void PoolReport::print_rows(const char *title, const char *name,
     if (report != nullptr) {
         json array = json::array();
         for (const auto &[key, row] : rows) {
-            array.push_back({{name, key}, {"waiting", row.in_bank[0]}, {"in_work", row.in_bank[1]}});
+            array.push_back(
+                {{name, json_name(key)}, {"waiting", row.in_bank[0]}, {"in_work", row.in_bank[1]}});
         }
         (*report)[title] = array;
         return;
     }
     size_t width = std::string_view(name).size();
-    for (const auto &row : rows) width = std::max(width, row.first.size());
+    for (const auto &row : rows) width = std::max(width, text_name(row.first).size());
     std::printf("%-*s  %10s  %10s\n", static_cast<int>(width), name, "waiting", "in work");
     for (const auto &[key, row] : rows) {
         std::printf("%-*s  %10llu  %10llu\n", static_cast<int>(width),
-                    key.empty() ? "(none)" : printable(key).c_str(),
+                    text_name(key).c_str(),
                     static_cast<unsigned long long>(row.in_bank[0]),
                     static_cast<unsigned long long>(row.in_bank[1]));
     }

@@ -127,7 +127,7 @@ json counts_object(const std::map<Key, int64_t, Order> &counts) {
     json object = json::object();
     for (const auto &[key, count] : counts) {
         if constexpr (std::is_same_v<Key, std::string>) {
-            object[key] = count;
+            object[json_name(key)] = count;
         } else {
             object[std::to_string(key)] = count;
         }
@@ -159,7 +159,7 @@ void print_json(const Counts &c, const StatsOptions &options) {
     if (options.hosts) {
         json hosts = json::array();
         for (const HostRow &row : host_rows(c, options)) {
-            hosts.push_back({{options.by_domain ? "domain" : "host", row.host},
+            hosts.push_back({{options.by_domain ? "domain" : "host", json_name(row.host)},
                              {"records", row.records},
                              {"unfetched", row.unfetched},
                              {"2xx", row.by_class[0]},
@@ -169,8 +169,8 @@ void print_json(const Counts &c, const StatsOptions &options) {
         }
         report["hosts"] = hosts;
     }
-    // Hosts and databases are stored bytes: those that are not UTF-8 are
-    // replaced rather than refused.
+    // Hosts and databases are stored bytes, written by json_name as text
+    // that gives them back.
     std::puts(report.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
 }
 
@@ -190,7 +190,7 @@ std::vector<std::pair<std::string, int64_t>> table_rows(const std::map<Key, int6
     std::vector<std::pair<std::string, int64_t>> rows;
     for (const auto &[key, count] : counts) {
         if constexpr (std::is_same_v<Key, std::string>) {
-            rows.emplace_back(key.empty() ? "(none)" : printable(key), count);
+            rows.emplace_back(text_name(key), count);
         } else {
             rows.emplace_back(std::to_string(key), count);
         }
@@ -226,7 +226,7 @@ void print_text(const Counts &c, const StatsOptions &options) {
     if (!options.hosts) return;
     const std::vector<HostRow> rows = host_rows(c, options);
     size_t width = 4;
-    for (const HostRow &row : rows) width = std::max(width, row.host.size());
+    for (const HostRow &row : rows) width = std::max(width, text_name(row.host).size());
     std::printf("\n%s\n  %-*s  %10s  %10s  %10s  %10s  %10s  %10s\n",
                 options.by_domain ? "domains" : "hosts", static_cast<int>(width),
                 options.by_domain ? "domain" : "host", "records", "unfetched", "2xx", "3xx",
@@ -234,7 +234,7 @@ void print_text(const Counts &c, const StatsOptions &options) {
     for (const HostRow &row : rows) {
         std::printf("  %-*s  %10" PRId64 "  %10" PRId64 "  %10" PRId64 "  %10" PRId64
                     "  %10" PRId64 "  %10" PRId64 "\n",
-                    static_cast<int>(width), row.host.empty() ? "(none)" : printable(row.host).c_str(),
+                    static_cast<int>(width), text_name(row.host).c_str(),
                     row.records, row.unfetched, row.by_class[0], row.by_class[1],
                     row.by_class[2], row.by_class[3]);
     }

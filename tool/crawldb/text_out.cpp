@@ -10,7 +10,7 @@ constexpr char kHex[] = "0123456789ABCDEF";
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 void append_bad_byte(std::string *out, unsigned char byte, BadBytes bad) {
-    if (bad == BadBytes::kPercent) {
+    if (bad != BadBytes::kReplacement) {
         out->push_back('%');
         out->push_back(kHex[byte >> 4]);
         out->push_back(kHex[byte & 0xF]);
@@ -83,12 +83,17 @@ size_t utf8_sequence_length(std::string_view text) {
 }
 
 void append_json_string(std::string *out, std::string_view text, BadBytes bad) {
+    const bool escaped = bad == BadBytes::kEscaped;
     out->push_back('"');
     transcribe(
         out, text,
-        [](unsigned char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; },
-        [out](unsigned char c) {
-            if (c == '"' || c == '\\') {
+        [escaped](unsigned char c) {
+            return c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && (c != '%' || !escaped);
+        },
+        [out, bad](unsigned char c) {
+            if (c == '%') {
+                append_bad_byte(out, c, bad);
+            } else if (c == '"' || c == '\\') {
                 out->push_back('\\');
                 out->push_back(static_cast<char>(c));
             } else if (c < 0x20 || c == 0x7F) {
@@ -110,10 +115,13 @@ void append_json_number(std::string *out, int64_t value) {
 }
 
 void append_tsv_field(std::string *out, std::string_view text, BadBytes bad) {
+    const bool escaped = bad == BadBytes::kEscaped;
     transcribe(
-        out, text, [](unsigned char c) { return c > 0x20 && c < 0x7F; },
-        [out, bad](unsigned char c) {
-            const bool breaks_field = c < 0x20 || c == 0x7F || (c == ' ' && bad == BadBytes::kPercent);
+        out, text, [escaped](unsigned char c) { return c > 0x20 && c < 0x7F && (c != '%' || !escaped); },
+        [out, bad, escaped](unsigned char c) {
+            const bool breaks_field = c < 0x20 || c == 0x7F ||
+                                      (c == ' ' && bad != BadBytes::kReplacement) ||
+                                      (c == '%' && escaped);
             if (breaks_field) {
                 append_bad_byte(out, c, bad);
             } else {
@@ -129,6 +137,39 @@ std::string utc_time(uint32_t seconds, const char *format) {
     gmtime_r(&t, &utc);
     char text[64] = "";
     std::strftime(text, sizeof text, format, &utc);
+    return text;
+}
+
+bool url_needs_escaping(std::string_view url, bool json) {
+    while (!url.empty()) {
+        const size_t length = utf8_sequence_length(url);
+        const auto c = static_cast<unsigned char>(url.front());
+        if (length == 0 || (!json && (c <= 0x20 || c == 0x7F))) return true;
+        url.remove_prefix(length);
+    }
+    return false;
+}
+
+std::string json_name(std::string_view name) {
+    std::string text;
+    transcribe(
+        &text, name, [](unsigned char c) { return c < 0x80 && c != '%'; },
+        [&text](unsigned char c) {
+            if (c == '%') {
+                append_bad_byte(&text, c, BadBytes::kEscaped);
+            } else {
+                text.push_back(static_cast<char>(c));
+            }
+        },
+        [&text](unsigned char c) { append_bad_byte(&text, c, BadBytes::kEscaped); });
+    return text;
+}
+
+std::string text_name(std::string_view name) {
+    if (name.empty()) return "(none)";
+    if (name == "(none)") return "%28none)";
+    std::string text;
+    append_tsv_field(&text, name, BadBytes::kEscaped);
     return text;
 }
 

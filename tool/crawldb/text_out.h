@@ -13,6 +13,9 @@
 enum class BadBytes {
     kPercent,      // "%XX", upper-case hex: for URLs
     kReplacement,  // U+FFFD: for other text
+    // "%XX", and '%' itself as "%25", so that decoding every %XX gives the
+    // bytes back: for names, and for the URLs of a line marked escaped.
+    kEscaped,
 };
 
 // The length of the valid UTF-8 sequence that starts text (1 to 4); 0 when
@@ -29,13 +32,28 @@ void append_json_number(std::string *out, int64_t value);
 
 // Appends text as one field of a tab-separated line. Tabs, line ends and
 // other control characters, which would break the line apart, are treated
-// as bad bytes; with kPercent so is the space, so that URLs joined by spaces
-// stay apart.
+// as bad bytes; with kPercent and kEscaped so is the space, so that URLs
+// joined by spaces stay apart.
 void append_tsv_field(std::string *out, std::string_view text, BadBytes bad);
 
 // seconds since 1970, read as an unsigned 32-bit time (right until 2106),
 // in UTC as strftime's format gives it.
 std::string utc_time(uint32_t seconds, const char *format);
+
+// Whether a URL written as a JSON string (json) or a tab-separated field
+// holds a byte that kPercent changes, so that it cannot be told from
+// another URL unless written with kEscaped.
+bool url_needs_escaping(std::string_view url, bool json);
+
+// A name (of a database, a host, a collection) as text that gives its bytes
+// back: with kEscaped, for a JSON writer that escapes control characters
+// itself. Names that differ stay apart.
+std::string json_name(std::string_view name);
+
+// The same for a table or a line of text: a tab-separated field with
+// kEscaped; the empty name as "(none)", and a name that would read so with
+// its '(' as %28.
+std::string text_name(std::string_view name);
 
 // text as it may be shown on a terminal: as a tab-separated field with bad
 // bytes replaced, so that no control character (an escape sequence, say)

@@ -79,7 +79,8 @@ const char *dump_visited_url_geturl(const char *url, visited_url_obj **obj_out) 
     if (vdb_url == nullptr) return nullptr;
     DBT key = string_key(url);
     MallocDbt value;
-    if (vdb_url->get(vdb_url, &key, value.get()) == 0) return nullptr;
+    // Found as the whole dump finds it, whatever id is stored.
+    if (vurl_get_stored(&key, value.get()) == 0) return nullptr;
     count_sizes(key, value);
     OwnedRecord obj = decode_record(value);
     if (obj == nullptr) {

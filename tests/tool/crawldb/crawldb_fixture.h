@@ -18,6 +18,7 @@
 #include "support/scratch_dir.h"
 
 using json = nlohmann::json;
+using Strings = std::vector<std::string>;
 
 inline std::vector<std::string> split(const std::string &text, char by) {
     std::vector<std::string> parts;
@@ -26,6 +27,20 @@ inline std::vector<std::string> split(const std::string &text, char by) {
         parts.push_back(text.substr(from, to - from));
         if (to == std::string::npos) return parts;
     }
+}
+
+// Every %XX decoded to its byte: the bytes behind crawldb's escaped text.
+inline std::string percent_decoded(std::string_view text) {
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            bytes.push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16)));
+            i += 2;
+        } else {
+            bytes.push_back(text[i]);
+        }
+    }
+    return bytes;
 }
 
 inline std::vector<json> json_lines(const std::string &out) {

@@ -80,7 +80,6 @@ std::vector<std::string> listed(const std::string &out, const char *field) {
     return urls;
 }
 
-using Strings = std::vector<std::string>;
 
 TEST_F(CrawldbTest, LinksAnswerEachQuestionAndLeaveTheDirectoryAsItWas) {
     write_graph(dir_.file("robot"));
@@ -325,8 +324,9 @@ TEST_F(CrawldbTest, DiffNamesWhatWasAddedRemovedAndChanged) {
 }
 
 // A pool value: three numbers, the URL and two texts.
-std::string pool_value(const std::string &url, const std::string &text_a) {
-    return be32(16) + be32(1) + be32(7) + url + '\0' + text_a + '\0' + '\0';
+std::string pool_value(const std::string &url, const std::string &text_a,
+                       const std::string &text_b = "") {
+    return be32(16) + be32(1) + be32(7) + url + '\0' + text_a + '\0' + text_b + '\0';
 }
 
 TEST_F(CrawldbTest, PoolCountsEachBankByCollectionAndListsOneCollection) {
@@ -335,23 +335,29 @@ TEST_F(CrawldbTest, PoolCountsEachBankByCollectionAndListsOneCollection) {
     ASSERT_EQ(write_db_file(robot + "/enumerate.db",
                             {{"a.test|2http://a.test/y"s + '\0', pool_value("http://a.test/y", "r")},
                              {"a.test|1http://a.test/x"s + '\0', pool_value("http://a.test/x", "")},
-                             {"b.test|1http://B.test/"s + '\0', pool_value("http://B.test/", "")}}),
+                             {"b.test|1http://B.test/"s + '\0', pool_value("http://B.test/", "")},
+                             {"c.test|1http://c.test/"s + '\0', pool_value("http://c.test/", "", "x\ty")}}),
               "");
     const auto before = listing(dir_.path());
     const ProcessResult counts = run({"pool", "--json", "--hosts"});
     ASSERT_EQ(counts.status, 0) << counts.err;
     const json report = json::parse(counts.out);
-    EXPECT_EQ(report["waiting"], 3);
+    EXPECT_EQ(report["waiting"], 4);
     EXPECT_EQ(report["in_work"], 0);
     EXPECT_EQ(report["collections"],
               (json{{{"collection", "a.test"}, {"waiting", 2}, {"in_work", 0}},
-                    {{"collection", "b.test"}, {"waiting", 1}, {"in_work", 0}}}));
+                    {{"collection", "b.test"}, {"waiting", 1}, {"in_work", 0}},
+                    {{"collection", "c.test"}, {"waiting", 1}, {"in_work", 0}}}));
     EXPECT_EQ(report["hosts"][1], (json{{"host", "b.test"}, {"waiting", 1}, {"in_work", 0}}));
     EXPECT_NE(counts.err.find("enumerate_bak.db is missing: counted as empty"), std::string::npos);
     EXPECT_EQ(run({"pool", "--collection", "a.test"}).out,
               "waiting\ta.test|1http://a.test/x\thttp://a.test/x\t16\t1\t7\t\t\n"
               "waiting\ta.test|2http://a.test/y\thttp://a.test/y\t16\t1\t7\tr\t\n");
-    EXPECT_EQ(run({"pool", "--collection", "c.test"}).status, 1);
+    // text_b without the value's closing zero.
+    EXPECT_EQ(json::parse(run({"pool", "--collection", "c.test", "--json"}).out)["text_b"], "x\ty");
+    EXPECT_EQ(run({"pool", "--collection", "c.test"}).out,
+              "waiting\tc.test|1http://c.test/\thttp://c.test/\t16\t1\t7\t\tx\xEF\xBF\xBDy\n");
+    EXPECT_EQ(run({"pool", "--collection", "d.test"}).status, 1);
     EXPECT_EQ(listing(dir_.path()), before);
 }
 

@@ -1,6 +1,7 @@
 // crawldb run as a process on databases written byte by byte and by crawlsim:
 // its JSON parsed, never compared as text, and its directory left untouched.
 #include <functional>
+#include <set>
 
 #include "support/crawl_report.h"
 #include "support/sample_db.h"
@@ -107,6 +108,30 @@ TEST_F(CrawldbTest, StatsCountsTheRecordsAndGroupsTheirHosts) {
               ones + "example.co.uk: 4 0 1 1 1 0\n");
 }
 
+// URLs as crawlers store them: paths that no URL parser accepts still have
+// their host, in every command that takes one.
+TEST_F(CrawldbTest, HostsOfUrlsWithOddPathsAreTheirAuthoritysHost) {
+    const std::string robot = dir_.file("robot");
+    SampleDb db;
+    std::map<std::string, std::string> pool;
+    for (const std::string &path : {"a b"s, "\xC3\xA9"s, "\xE9"s, "{x}"s, "%zz"s, "\xFF"s}) {
+        const std::string url = "http://u@Odd.Example.com:81/" + path;
+        db.add(StoredRecord::full(url));
+        pool["odd|0" + url + '\0'] = be32(0) + be32(0) + be32(0) + url + '\0' + '\0' + '\0';
+    }
+    ASSERT_EQ(db.write(robot), "");
+    ASSERT_EQ(write_db_file(robot + "/enumerate.db", pool), "");
+    const json hosts = json::parse(run({"stats", "--json", "--hosts"}).out)["hosts"];
+    EXPECT_EQ(hosts, json::parse(R"([{"host": "odd.example.com", "records": 6, "unfetched": 6,
+        "2xx": 0, "3xx": 0, "4xx": 0, "5xx": 0}])"));
+    const json domains = json::parse(run({"stats", "--json", "--hosts", "--by", "domain"}).out);
+    EXPECT_EQ(domains["hosts"][0]["domain"], "example.com");
+    EXPECT_EQ(domains["hosts"][0]["records"], 6);
+    EXPECT_EQ(json_lines(run({"export", "--host", "odd.example.com", "--no-links"}).out).size(), 6u);
+    const json in_pool = json::parse(run({"pool", "--json", "--hosts"}).out)["hosts"];
+    EXPECT_EQ(in_pool, json::parse(R"([{"host": "odd.example.com", "waiting": 6, "in_work": 0}])"));
+}
+
 TEST_F(CrawldbTest, ExportWritesEachRecordOnceAsJsonOrTsvAndItsFiltersPickTheRightOnes) {
     write_sample(dir_.file("robot"));
     ProcessResult all = run({"export"});
@@ -121,11 +146,12 @@ TEST_F(CrawldbTest, ExportWritesEachRecordOnceAsJsonOrTsvAndItsFiltersPickTheRig
         "referer_id": null, "referer": null, "progress_status": 4, "server_status": 200,
         "depth_countdown": 3, "md5": "0123456789abcdef0123456789abcdef", "database": "pages",
         "last_processed": 1796371200, "last_visited": 1796461261, "last_modified": 0,
-        "rd_expires": 0, "link_count": 4})");
+        "rd_expires": 0, "link_count": 4, "escaped": false})");
     first["links"] = peeked[kFirst].links;
     EXPECT_EQ(lines[0], first);
     EXPECT_EQ(lines[1]["referer"], kFirst);
-    EXPECT_EQ(lines[1]["link_count"], 2);
+    // Link 99 names no record: crawlpeek leaves it out of its count.
+    EXPECT_EQ(lines[1]["link_count"], 1);
     EXPECT_EQ(lines[1]["links"], json::array({kFirst}));
     EXPECT_EQ(lines[2]["md5"], "");  // a cleared digest
     EXPECT_EQ(lines[2]["database"], nullptr);
@@ -157,45 +183,113 @@ TEST_F(CrawldbTest, ExportWritesEachRecordOnceAsJsonOrTsvAndItsFiltersPickTheRig
     }
     const json without = json_lines(run({"export", "--no-links"}).out)[1];
     EXPECT_TRUE(!without.contains("links") && !without.contains("referer")) << without;
+    EXPECT_TRUE(!without.contains("link_count") && without["link_ids"] == 2) << without;
+    const std::string no_links_tsv = run({"export", "--no-links", "--tsv"}).out;
+    EXPECT_EQ(split(split(no_links_tsv, '\n')[2], '\t').end()[-2], "2");
+    EXPECT_EQ(split(split(no_links_tsv, '\n')[0], '\t').end()[-2], "link_ids");
 
     // TSV: a header of the fields, and the values JSON has.
     const std::vector<std::string> fields = split(
         "id url referer_id referer progress_status server_status depth_countdown md5 database "
-        "last_processed last_visited last_modified rd_expires link_count links",
+        "last_processed last_visited last_modified rd_expires link_count links escaped",
         ' ');
     std::vector<std::string> tsv = split(run({"export", "--tsv", "--iso-times"}).out, '\n');
     ASSERT_EQ(tsv.size(), 9u);  // the header, 7 rows and nothing after the last line end
     EXPECT_EQ(split(tsv[0], '\t'), fields);
     std::vector<std::string> row1 = split(tsv[1], '\t');
     ASSERT_EQ(row1.size(), fields.size());
+    EXPECT_EQ(row1.back(), "false");
+    row1.pop_back();
     EXPECT_EQ(json(split(row1.back(), ' ')), lines[0]["links"]);
     row1.pop_back();
     EXPECT_EQ(row1, (std::vector<std::string>{"1", kFirst, "", "", "4", "200", "3", kDigest,
                                               "pages", "2026-12-04T08:00:00Z",
                                               "2026-12-05T09:01:01Z", "", "", "4"}));
+}
 
-    // Bytes that are not UTF-8: "%XX" in URLs, U+FFFD elsewhere; a space, a
-    // tab and a line end in a URL do not split a TSV field.
+// URLs that differ are exported apart, and a line marked escaped gives the
+// stored bytes back once every %XX of its URLs is decoded; names always do.
+TEST_F(CrawldbTest, ExportedUrlsAndNamesGiveTheStoredBytesBack) {
+    // Pairs that were written alike: a raw byte and its escape as text, a
+    // space or a tab and theirs; then '%' beside bad bytes, and clean URLs.
+    const std::vector<std::string> urls = {
+        "http://a.test/\xFF", "http://a.test/%FF", "http://a.test/a b", "http://a.test/a%20b",
+        "http://a.test/\t", "http://a.test/%09", "http://a.test/%25\xFF%", "http://a.test/\xC3(\n",
+        "http://a.test/\xC3\xA9%", "http://a.test/%zz"};
+    const std::vector<std::string> databases = {"p\xFFx", "p%FFx", "p x", "", "(none)", "\xE9t\xE9"};
     SampleDb db;
-    StoredRecord bad = StoredRecord::full("http://c.example/\xFF\xC3(a b\tc\n");
-    bad.database = "\xE9t\xE9";
-    StoredRecord ok = StoredRecord::full("http://c.example/ok");
-    ok.referer_id = 1;
-    ok.link_ids = std::vector<uint32_t>{1};
-    db.add(bad);
-    db.add(ok);
-    ASSERT_EQ(db.write(dir_.file("bytes")), "");
-    const std::string escaped = "http://c.example/%FF%C3(a b\tc\n";
-    const std::string in_tsv = "http://c.example/%FF%C3(a%20b%09c%0A";
-    const std::string replaced = "\xEF\xBF\xBDt\xEF\xBF\xBD";
-    const std::vector<json> l = json_lines(run({"export", "-h", "bytes"}).out);
-    ASSERT_EQ(l.size(), 2u);
-    EXPECT_EQ(json({l[0]["url"], l[0]["database"], l[1]["referer"], l[1]["links"]}),
-              json({escaped, replaced, escaped, {escaped}}));
-    tsv = split(run({"export", "-h", "bytes", "--tsv"}).out, '\n');
-    ASSERT_EQ(tsv.size(), 4u);
-    EXPECT_EQ(split(tsv[1], '\t')[1] + split(tsv[1], '\t')[8] + split(tsv[2], '\t')[14],
-              in_tsv + replaced + in_tsv);
+    for (size_t i = 0; i < urls.size(); ++i) {
+        StoredRecord r = StoredRecord::full(urls[i]);
+        if (i > 0) r.referer_id = static_cast<uint32_t>(i);
+        r.link_ids = std::vector<uint32_t>{static_cast<uint32_t>((i + 1) % urls.size() + 1)};
+        r.database = databases[i % databases.size()];
+        db.add(r);
+    }
+    ASSERT_EQ(db.write(dir_.file("robot")), "");
+    auto stored = [&](const std::string &text, bool escaped) {
+        return escaped ? percent_decoded(text) : text;
+    };
+    const std::vector<json> lines = json_lines(run({"export"}).out);
+    ASSERT_EQ(lines.size(), urls.size());
+    std::vector<std::string> tsv = split(run({"export", "--tsv"}).out, '\n');
+    ASSERT_EQ(tsv.size(), urls.size() + 2);
+    EXPECT_EQ(split(tsv[0], '\t').back(), "escaped");
+    for (size_t i = 0; i < urls.size(); ++i) {
+        const json &line = lines[i];
+        const bool escaped = line["escaped"].get<bool>();
+        EXPECT_EQ(stored(line["url"], escaped), urls[i]) << line;
+        const std::string link = urls[(i + 1) % urls.size()];
+        EXPECT_EQ(stored(line["links"][0], escaped), link) << line;
+        if (i > 0) {
+            EXPECT_EQ(stored(line["referer"], escaped), urls[i - 1]) << line;
+        }
+        const std::string database = databases[i % databases.size()];
+        if (!database.empty()) {
+            EXPECT_EQ(percent_decoded(line["database"].get<std::string>()), database) << line;
+        }
+        const std::vector<std::string> row = split(tsv[i + 1], '\t');
+        ASSERT_EQ(row.size(), 16u) << tsv[i + 1];
+        const bool tsv_escaped = row[15] == "true";
+        EXPECT_TRUE(tsv_escaped || row[15] == "false") << tsv[i + 1];
+        EXPECT_EQ(stored(row[1], tsv_escaped), urls[i]) << tsv[i + 1];
+        EXPECT_EQ(stored(row[14], tsv_escaped), link) << tsv[i + 1];
+        if (i > 0) {
+            EXPECT_EQ(stored(row[3], tsv_escaped), urls[i - 1]) << tsv[i + 1];
+        }
+        EXPECT_EQ(percent_decoded(row[8]), database) << tsv[i + 1];
+    }
+}
+
+// Names that are not UTF-8, '%', the empty name and "(none)": each its
+// own row, in JSON and in text, and the rows add up to the records.
+TEST_F(CrawldbTest, NamesStayApartAndTheirCountsAddUp) {
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"p\xFFx", "p%FFx"}, {"p\xFEx", "p%FEx"}, {"p%FFx", "p%25FFx"}, {"", ""}, {"(none)", "(none)"}};
+    SampleDb db;
+    for (const auto &[stored, written] : names) {
+        StoredRecord r = StoredRecord::full("http://h" + stored + ".test/");
+        r.database = stored;
+        db.add(r);
+    }
+    ASSERT_EQ(db.write(dir_.file("robot")), "");
+    const ProcessResult p = run({"stats", "--json", "--hosts"});
+    json expected = json::object();
+    for (const auto &[stored, written] : names) expected[written] = 1;
+    const json report = json::parse(p.out);
+    EXPECT_EQ(report["by_database"], expected) << p.out;
+    std::set<std::string> hosts;
+    for (const json &row : report["hosts"]) hosts.insert(row["host"].get<std::string>());
+    EXPECT_EQ(hosts, (std::set<std::string>{"hp%FFx.test", "hp%FEx.test", "hp%25ffx.test",
+                                             "h.test", "h(none).test"}));
+    const std::string text = run({"stats"}).out;
+    const size_t table = text.find("by database\n");
+    ASSERT_NE(table, std::string::npos);
+    std::set<std::string> rows;
+    for (const std::string &line : split(text.substr(table), '\n')) {
+        if (line.rfind("  ", 0) == 0) rows.insert(split(line.substr(2), ' ')[0]);
+        if (line.empty()) break;
+    }
+    EXPECT_EQ(rows, (std::set<std::string>{"p%FFx", "p%FEx", "p%25FFx", "(none)", "%28none)"}));
 }
 
 // A crawl written by the crawler's own operations: crawldb and crawlpeek agree.
@@ -226,6 +320,44 @@ TEST_F(CrawldbTest, OnACrawlsimDatabaseCrawldbAgreesWithCrawlpeek) {
         EXPECT_EQ(line["links"], json(p.links)) << line;
         EXPECT_EQ(line["link_count"], p.links.size()) << line;
     }
+}
+
+// Ids from 2^31 - 1 up are never handed out, but damage can store them:
+// every reader shows such records as the whole dump does; check reports them.
+TEST_F(CrawldbTest, RecordsUnderIdsPastTheLimitAreShownByEveryReader) {
+    SampleDb db;
+    StoredRecord a = StoredRecord::full("http://a/"), hi = StoredRecord::full("http://hi/"),
+                 top = StoredRecord::full("http://top/");
+    a.link_ids = std::vector<uint32_t>{0x7fffffff, 0xffffffff};
+    hi.referer_id = 1;
+    top.referer_id = 0x7fffffff;
+    db.add(a);
+    for (const auto &[id, record] : {std::pair{0x7fffffffu, hi}, std::pair{0xffffffffu, top}}) {
+        db.put_id(record.url, be32(id));
+        db.put_record(id, record.bytes());
+    }
+    ASSERT_EQ(db.write(dir_.file("robot")), "");
+    std::map<std::string, Peeked> dumped = peek_entries(run_process(CRAWLPEEK_BINARY, {}, dir_.path()).out);
+    ASSERT_EQ(dumped["http://top/"].referer, "http://hi/");
+    for (const char *url : {"http://hi/", "http://top/"}) {
+        const ProcessResult one = run_process(CRAWLPEEK_BINARY, {"-u", url}, dir_.path());
+        EXPECT_EQ(one.status, 0);
+        EXPECT_EQ(peek_entries(one.out)[url].referer, dumped[url].referer) << url << one.out;
+    }
+    const ProcessResult chain = run_process(CRAWLPEEK_BINARY, {"-r", "http://top/"}, dir_.path());
+    EXPECT_EQ(chain.out.substr(0, chain.out.find("\n\n")),
+              "http://top/\nhttp://hi/\nhttp://a/\n") << chain.out;
+
+    for (const Strings &args : {Strings{"export"}, Strings{"export", "--prefix", "http"}}) {
+        std::string ids;
+        for (const json &line : json_lines(run(args).out)) ids += " " + line["id"].dump();
+        EXPECT_EQ(ids, " 1 2147483647 4294967295") << args.size();
+    }
+    const json first = json_lines(run({"export"}).out)[0];
+    EXPECT_EQ(first["links"], json(dumped["http://a/"].links));
+    EXPECT_EQ(first["link_count"], 2);
+    EXPECT_EQ(run({"links", "--to", "http://top/"}).out, "http://a/\n");
+    EXPECT_EQ(json::parse(run({"check", "--json"}).out)["problems"]["key_not_id"], 2);
 }
 
 // Two sound records, A linking to B found on A, next_id 9; and one change.
@@ -261,6 +393,12 @@ TEST_F(CrawldbTest, CheckNamesEachKindOfProblemAloneAndADamagedFileAlone) {
         {"url_not_in_vid", 1,
          [](Sample &s) { s.db.put_record(3, StoredRecord::full("http://n/").bytes()); }},
         {"url_with_two_ids", 1, [](Sample &s) { s.db.put_record(3, s.a.bytes()); }},
+        // Keys without their zero byte, or with bytes after it, beside A's.
+        {"vid_key_not_url", 2,
+         [](Sample &s) {
+             s.db.put_id_key("http://a/", be32(1));
+             s.db.put_id_key("http://a/"s + '\0' + "x", be32(1));
+         }},
         {"vid_value_not_id", 2,
          [](Sample &s) {
              s.db.put_id("http://v/", "abc");
@@ -304,6 +442,37 @@ TEST_F(CrawldbTest, CheckNamesEachKindOfProblemAloneAndADamagedFileAlone) {
         if (r.corrupt != nullptr) {
             EXPECT_EQ(report["examples"]["damaged_file"][0]["file"], home + "/" + r.corrupt);
         }
+    }
+}
+
+// A vid.db key is the URL and one zero byte: a key without it, or with
+// bytes after it, maps no URL for any reader, and two keys are two entries.
+TEST_F(CrawldbTest, VidKeysThatAreNotAUrlAndItsZeroByteMapNoUrl) {
+    for (const std::string &odd : {"http://b/"s, "http://b/"s + '\0' + '\0'}) {
+        // "sound": A and B mapped; "beside": one more key for B; "only": B
+        // mapped by the odd key alone.
+        for (const char *home : {"sound", "beside", "only"}) {
+            SampleDb db;
+            db.add(StoredRecord::full("http://a/"));
+            if (std::string(home) == "only") {
+                db.put_record(2, StoredRecord::full("http://b/").bytes());
+            } else {
+                db.add(StoredRecord::full("http://b/"));
+            }
+            if (std::string(home) != "sound") db.put_id_key(odd, be32(2));
+            db.set_meta(2, 0, 3, 0);
+            ASSERT_EQ(db.write(dir_.file(home)), "");
+        }
+        const json only = json::parse(run({"check", "--json", "-h", "only"}).out);
+        EXPECT_EQ(only["problems"], (json{{"vid_key_not_url", 1}, {"url_not_in_vid", 1}})) << only;
+        EXPECT_EQ(only["examples"]["url_not_in_vid"][0]["url"], "http://b/");
+        EXPECT_EQ(json::parse(run({"check", "--json", "-h", "beside"}).out)["problems"],
+                  (json{{"vid_key_not_url", 1}}));
+        const ProcessResult beside = run({"diff", "sound", "beside"});
+        EXPECT_EQ(beside.status, 0) << beside.out;
+        const ProcessResult only_diff = run({"diff", "sound", "only"});
+        EXPECT_EQ(only_diff.out, "- http://b/\n");
+        EXPECT_EQ(run_process(CRAWLPEEK_BINARY, {"-u", "http://b/", "-h", "only"}, dir_.path()).out, "");
     }
 }
 

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tool/crawldb/crawldb_fixture.h"
+#include "tool/crawldb/date_option.h"
 #include "tool/crawldb/int_ranges.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
@@ -51,6 +53,37 @@ TEST(CrawldbTextTest, JsonStringsReadBackAsTheirTextWithBadBytesReplaced) {
     }
 }
 
+TEST(CrawldbTextTest, EscapedTextGivesItsBytesBackAndFlagsOnlyAmbiguousUrls) {
+    for (const std::string &text : {"p%FFx"s, "p\xFFx"s, "%"s, "%25"s, "a b\tc\n\x7F"s + '\0',
+                                     "\xC3\xA9%\xC3"s, "(none)"s, ""s, "\xF0\x9F\x98\x80 %zz"s}) {
+        const std::string shown = testing::PrintToString(text);
+        EXPECT_EQ(percent_decoded(read_back(text, BadBytes::kEscaped)), text) << shown;
+        std::string field;
+        append_tsv_field(&field, text, BadBytes::kEscaped);
+        EXPECT_EQ(field.find_first_of(" \t\n"), std::string::npos) << shown;
+        EXPECT_EQ(percent_decoded(field), text) << shown;
+        EXPECT_EQ(percent_decoded(json_name(text)), text) << shown;
+        const std::string name = text_name(text);
+        if (text.empty()) {
+            EXPECT_EQ(name, "(none)");
+        } else {
+            EXPECT_EQ(percent_decoded(name), text) << shown;
+            EXPECT_NE(name, "(none)") << shown;
+        }
+    }
+    // Which URLs a plain writer would show like another URL.
+    const struct {
+        std::string url;
+        bool in_json, in_tsv;
+    } urls[] = {{"http://a/%FF", false, false}, {"http://a/\xC3\xA9", false, false},
+                {"http://a/\xFF", true, true},  {"http://a/a b", false, true},
+                {"http://a/\x7F", false, true}, {"http://a/\xC3", true, true}};
+    for (const auto &row : urls) {
+        EXPECT_EQ(url_needs_escaping(row.url, true), row.in_json) << row.url;
+        EXPECT_EQ(url_needs_escaping(row.url, false), row.in_tsv) << row.url;
+    }
+}
+
 TEST(CrawldbTextTest, RangesTakeListsOfNumbersAndRangesAndNothingElse) {
     const struct {
         const char *text;
@@ -75,13 +108,51 @@ TEST(CrawldbTextTest, RangesTakeListsOfNumbersAndRangesAndNothingElse) {
     }
 }
 
-TEST(CrawldbTextTest, HostsAreWhatAUrlParserReadsAndDomainsFollowTheSuffixList) {
+TEST(CrawldbTextTest, DatesAreOneDayAndClockInEveryFormOrRefused) {
+    const std::pair<const char *, int64_t> accepted[] = {
+        {"1 Jan 1970", 0}, {"0", 0}, {"1970-01-01", 0}, {"7 Dec 2026", 1796601600},
+        {"2026-12-07", 1796601600}, {"1796601600", 1796601600},
+        {"05-Dec-2026,09:01:01", 1796461261}, {"Mon, 07 Dec 2026 18:24:26 GMT", 1796667866},
+        {"Monday, 07 December 2026 18:24:26 UTC", 1796667866},
+        {"7 Dec 2026 6:24:26 pm", 1796667866}, {"  7 dec 2026 10:00 +0200 ", 1796630400},
+        {"7 Dec 2026 10:00 GMT+0200", 1796630400}, {"7 Dec 2026 6:00 -02", 1796630400}, {"29 Feb 2024", 1709164800},
+        {"2026-12-07T18:24:26Z", 1796667866}};
+    for (const auto &[text, seconds] : accepted) EXPECT_EQ(parse_date_option(text), seconds) << text;
+    // Impossible days and clocks, words left over, fields given twice,
+    // a weekday that is not the date's, missing fields.
+    for (const char *text :
+         {"31 Feb 2026", "29 Feb 2026", "31 Apr 2026", "0 Dec 2026", "7 Dec 2026 25:99",
+          "7 Dec 2026 24:00", "7 Dec 2026 23:60", "7 Dec 2026 10:00:60", "13:00 pm 7 Dec 2026",
+          "garbage 7 Dec 2026 junk", "7 Dec 2026 junk", "7 Decimal 2026", "7 Dec. 2026",
+          "7th Dec 2026", "7 Dec 2026 8 Dec", "7 Dec 2026 2027", "7 Dec 2026 10:00 11:00",
+          "Tue, 07 Dec 2026", "Mon Tue 07 Dec 2026", "7 Dec 2026 UTC GMT", "7 Dec 2026 +0100 UTC",
+          "7 Dec 2026 UTC UTC", "7 Dec 2026 +2400", "7 Dec 2026 -0160", "7 Dec 2026 +0100 -0100", "7 Dec 2026 10:00:", "7 Dec 2026 !", "Dec 2026", "7 Dec", "",
+          "2026-02-31", "2026-12-07T24:00", "2026-12-07T10:00Zjunk", "-1", "4294967296"}) {
+        EXPECT_EQ(parse_date_option(text), std::nullopt) << text;
+    }
+}
+
+TEST(CrawldbTextTest, HostsComeFromTheAuthorityWhateverThePathHolds) {
     // More in the host table of crawldb's statistics.
-    const std::pair<const char *, const char *> hosts[] = {{"HTTPS://a.b./", "a.b."},
-                                                           {"http://[v1.Fe]/", "[v1.fe]"},
-                                                           {"file:///etc/hosts", ""},
-                                                           {"", ""},
-                                                           {"http://a b/", ""}};
+    const std::pair<std::string, std::string> hosts[] = {
+        // Paths, queries and fragments that no URL parser accepts.
+        {"http://a.test/b c", "a.test"}, {"http://a.test/\xC3\xA9", "a.test"},
+        {"http://a.test/\xE9t\xE9", "a.test"}, {"http://a.test/{x}", "a.test"},
+        {"http://a.test/%zz", "a.test"}, {"http://a.test/\xFF", "a.test"},
+        {"http://a.test?q=\xFF", "a.test"}, {"http://a.test#f g", "a.test"},
+        {"http://a.test/"s + '\0' + "x", "a.test"},
+        // Userinfo, ports, case, address literals, a network-path reference.
+        {"http://u:p@B.Test:81/", "b.test"}, {"http://u@v@c.test/", "c.test"},
+        {"http://a.test:/", "a.test"}, {"HTTPS://a.b./", "a.b."}, {"//Host.test/p", "host.test"},
+        {"http://[2001:DB8::1]:8080/x y", "[2001:db8::1]"}, {"http://[v1.Fe]/", "[v1.fe]"},
+        {"http://a%2Eb/", "a%2eb"}, {"http://b\xC3\xBC" "cher.de/", "b\xC3\xBC" "cher.de"},
+        {"http://192.0.2.7:80", "192.0.2.7"},
+        // No authority, or none RFC 3986 reads.
+        {"file:///etc/hosts", ""}, {"mailto:x@y", ""}, {"", ""}, {"1http://a/", ""},
+        {"http:", ""}, {"http:/a/", ""}, {"http://[::1/", ""}, {"http://[zz]/", ""},
+        {"http://[::1]x/", ""}, {"http://[v.x]/", ""}, {"http://a b/", ""}, {"http://a.test:8x/", ""},
+        {"http://a%zz/", ""}, {"http://a%2/", ""}, {"http://a{b}/", ""},
+        {"http://a"s + '\0' + "b/", ""}};
     for (const auto &[url, host] : hosts) EXPECT_EQ(url_host(url), host) << url;
     const std::pair<std::string, std::string> domains[] = {
         {"a.b.example.com", "example.com"}, {"example.com", "example.com"}, {"co.uk", "co.uk"}};
