@@ -36,16 +36,25 @@ size_t block_for(size_t streams) {
                       kSequentialBlock);
 }
 
-// The one line for scratch files that failed; the dump goes on without them.
+// The errno of the first scratch file that failed, until it has been said.
+int g_scratch_trouble = 0;
+bool g_scratch_trouble_said = false;
+
+// Keeps the first failure of a scratch file for the one line that says so.
 void report_scratch_trouble(int error) {
-    static bool said = false;
-    if (said) return;
-    said = true;
+    if (g_scratch_trouble == 0) g_scratch_trouble = error != 0 ? error : EIO;
+}
+
+// Says it, once. Not before the printing walk: standard error is held in
+// a scratch file of its own until then, which may have failed the same way.
+void say_scratch_trouble() {
+    if (g_scratch_trouble == 0 || g_scratch_trouble_said) return;
+    g_scratch_trouble_said = true;
     std::fprintf(stderr,
                  "%s: scratch file in %s: %s; referers and links past the URL table's budget "
                  "are read from url-visited.db\n",
                  program_invocation_short_name, TempFile::scratch_directory().c_str(),
-                 std::strerror(error != 0 ? error : EIO));
+                 std::strerror(g_scratch_trouble));
 }
 
 }  // namespace
@@ -444,6 +453,7 @@ void SpilledRanges::open_spills() {
 }
 
 void SpilledRanges::start_record(std::string_view key) {
+    say_scratch_trouble();
     entries_.clear();
     text_.clear();
     next_ = 0;

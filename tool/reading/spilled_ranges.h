@@ -38,7 +38,8 @@
 // file that could not be made, written or read) is read from the file by
 // the caller, as the decoder would: the answers do not depend on the
 // scratch files. A scratch file that fails is dropped, with one line on
-// standard error the first time.
+// standard error, once, when the printing walk starts or at the failure
+// when it comes later.
 #ifndef CRAWLPEEK_TOOL_READING_SPILLED_RANGES_H_
 #define CRAWLPEEK_TOOL_READING_SPILLED_RANGES_H_
 
