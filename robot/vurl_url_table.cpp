@@ -18,10 +18,6 @@ namespace {
 // Index bytes per id: an offset and a bucket.
 constexpr size_t kIndexBytesPerId = sizeof(uint32_t) + sizeof(uint8_t);
 
-uint32_t link_bucket_of(const char *url) {
-    return velhashtable_hf_default(url) % static_cast<uint32_t>(kVurlLinkBuckets);
-}
-
 // Address space for up to size bytes of URLs, or for less when the system
 // will not give that much: reserved, not written, so only what is filled
 // takes memory. The file's size is no bound: a crawler's newest pages may be
@@ -64,6 +60,10 @@ const char *get_length(const char *at, size_t *length) {
 
 }  // namespace
 
+uint32_t vurl_link_bucket(const char *url) {
+    return velhashtable_hf_default(url) % static_cast<uint32_t>(kVurlLinkBuckets);
+}
+
 void VisitedUrlTable::build(size_t budget_bytes, const Overflow &overflow) {
     if (budget_bytes == 0 || vdb_url == nullptr || vdb_url->db == nullptr) return;
     // Offsets into the block are 32 bits.
@@ -75,39 +75,41 @@ void VisitedUrlTable::build(size_t budget_bytes, const Overflow &overflow) {
     std::string_view key;
     std::string_view value;
     while (walk.next(&key, &value)) {
+        if (overflowed_) {
+            if (!overflow(key, value)) return;
+            continue;
+        }
         // Only 4-byte keys are ids; others are never looked up.
         if (key.size() != 4) continue;
         const uint32_t id = decode_fixed32(reinterpret_cast<const uint8_t *>(key.data()));
         std::string_view url;
-        if (!visited_url_stored_url(value.data(), value.size(), &url) || url.empty()) {
-            if (!overflowed_) covered_ = id == UINT32_MAX ? id : id + 1;
-            continue;
-        }
-        if (!overflowed_ && add(id, url)) {
+        if (!visited_url_stored_url(value.data(), value.size(), &url) || url.empty() ||
+            add(id, url)) {
             covered_ = id == UINT32_MAX ? id : id + 1;
             continue;
         }
         // Keys come in id order: everything below id has been seen.
-        if (!overflowed_) covered_ = id;
+        covered_ = id;
         overflowed_ = true;
-        if (!overflow) return;
-        overflow(id, url);
+        if (!overflow || !overflow(key, value)) return;
     }
 }
 
-void VisitedUrlTable::restart(uint32_t base) {
-    offsets_.clear();
-    buckets_.clear();
+void VisitedUrlTable::release() {
+    if (urls_ != nullptr) munmap(urls_, urls_capacity_);
+    urls_ = nullptr;
+    urls_capacity_ = 0;
     urls_used_ = 0;
-    base_ = base;
-    covered_ = base;
+    std::vector<uint32_t>().swap(offsets_);
+    std::vector<uint8_t>().swap(buckets_);
+    covered_ = 0;
     reads_.clear();
 }
 
 bool VisitedUrlTable::add(uint32_t id, std::string_view url) {
     const size_t stored = length_size(url.size()) + url.size() + 1;
-    if (urls_ == nullptr || id < base_ || stored > urls_capacity_ - urls_used_) return false;
-    const size_t slot = id - base_;
+    if (urls_ == nullptr || stored > urls_capacity_ - urls_used_) return false;
+    const size_t slot = id;
     if (slot >= offsets_.size() && !grow_index(slot + 1)) return false;
     if (memory_used() + stored > budget_) return false;
     char *at = urls_ + urls_used_;
@@ -115,7 +117,7 @@ bool VisitedUrlTable::add(uint32_t id, std::string_view url) {
     std::memcpy(copy, url.data(), url.size());
     copy[url.size()] = '\0';
     offsets_[slot] = static_cast<uint32_t>(urls_used_);
-    buckets_[slot] = static_cast<uint8_t>(link_bucket_of(copy));
+    buckets_[slot] = static_cast<uint8_t>(vurl_link_bucket(copy));
     urls_used_ += stored;
     return true;
 }
@@ -139,13 +141,13 @@ VisitedUrlTable::~VisitedUrlTable() {
 }
 
 bool VisitedUrlTable::find(uint32_t id, resolved_url *out) {
-    if (id < base_ || id >= covered_) return find_in_file(id, out);
+    if (id >= covered_) return find_in_file(id, out);
     return find_in_memory(id, out);
 }
 
 bool VisitedUrlTable::find_in_memory(uint32_t id, resolved_url *out) const {
-    if (id < base_ || id >= covered_) return false;
-    const size_t slot = id - base_;
+    if (id >= covered_) return false;
+    const size_t slot = id;
     if (slot >= offsets_.size() || offsets_[slot] == kAbsent) return false;
     size_t length = 0;
     const char *url = get_length(urls_ + offsets_[slot], &length);
@@ -159,7 +161,7 @@ bool VisitedUrlTable::find_in_file(uint32_t id, resolved_url *out) {
     if (url == nullptr) return false;
     const std::string &kept = reads_.emplace_back(url.get());
     out->url = kept;
-    out->link_bucket = link_bucket_of(kept.c_str());
+    out->link_bucket = vurl_link_bucket(kept.c_str());
     return true;
 }
 

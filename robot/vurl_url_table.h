@@ -6,9 +6,9 @@
 // table is an array indexed by id into one block of URL bytes. It is held to
 // a memory budget: the walk stops filling it at the first record that would
 // pass the budget. Ids from there on, and ids of records added after the
-// walk, are read from the file on demand, unless the caller takes the URLs
-// past the budget and fills the table again with later ranges of ids
-// (restart, add, close). Every answer is the one
+// walk, are read from the file on demand, unless the caller takes the
+// records past the budget and resolves them by other means. Every answer is
+// the one
 // visited_url_url_of_id gives: an id without a record, or whose record holds
 // no readable or an empty URL, has none.
 //
@@ -34,11 +34,15 @@ struct resolved_url {
     uint32_t link_bucket = 0;
 };
 
+// The link bucket of url, a C string.
+uint32_t vurl_link_bucket(const char *url);
+
 class VisitedUrlTable {
   public:
-    // What build hands over for each URL past the budget: the record's id and
-    // its URL, in id order.
-    using Overflow = std::function<void(uint32_t id, std::string_view url)>;
+    // What build hands over past the budget: every record from the first
+    // whose URL did not fit on, in key order, its key and stored value as
+    // the walk read them (valid for the call only). False stops the walk.
+    using Overflow = std::function<bool(std::string_view key, std::string_view value)>;
 
     VisitedUrlTable() = default;
     ~VisitedUrlTable();
@@ -48,18 +52,12 @@ class VisitedUrlTable {
     // Walks vdb_url's file once and keeps what fits in budget_bytes. A budget
     // of 0, or a database that is not open, leaves every id to be read on
     // demand. Given overflow, the walk goes on past the budget and hands it
-    // every later record's URL instead of stopping.
+    // every later record instead of stopping, until it returns false.
     void build(size_t budget_bytes, const Overflow &overflow = nullptr);
 
-    // Empties the table for URLs of ids from base on, added with add; the
-    // memory and budget of build are kept.
-    void restart(uint32_t base);
-    // Keeps id's URL, ids coming in ascending order from the base on; false,
-    // keeping nothing, once the budget is full.
-    bool add(uint32_t id, std::string_view url);
-    // Ends what restart began: the ids from the base to below end are
-    // answered from memory.
-    void close(uint32_t end) { covered_ = end; }
+    // Gives back the memory of the URLs learnt: every id is read from the
+    // file from then on.
+    void release();
 
     // The URL of id's record, into *out; false when there is none. A URL read
     // on demand stays valid until forget_reads; the others while the table
@@ -72,9 +70,8 @@ class VisitedUrlTable {
     // Releases the URLs read on demand since the last call.
     void forget_reads();
 
-    // The ids from base_ids() to below covered_ids() were all seen by the
-    // walk and are answered from memory.
-    uint32_t base_ids() const { return base_; }
+    // The ids below covered_ids() were all seen by the walk and are answered
+    // from memory.
     uint32_t covered_ids() const { return covered_; }
     // Whether build stopped filling the table before the end of the file.
     bool overflowed() const { return overflowed_; }
@@ -82,18 +79,20 @@ class VisitedUrlTable {
     size_t memory_used() const;
 
   private:
+    // Keeps id's URL, ids coming in ascending order; false, keeping nothing,
+    // once the budget is full.
+    bool add(uint32_t id, std::string_view url);
     bool grow_index(size_t slots);
     bool find_in_file(uint32_t id, resolved_url *out);
 
     static constexpr uint32_t kAbsent = UINT32_MAX;
 
     size_t budget_ = 0;
-    std::vector<uint32_t> offsets_;  // by id - base_: offset of the URL in urls_, or kAbsent
-    std::vector<uint8_t> buckets_;   // by id - base_: the URL's link bucket
+    std::vector<uint32_t> offsets_;  // by id: offset of the URL in urls_, or kAbsent
+    std::vector<uint8_t> buckets_;   // by id: the URL's link bucket
     char *urls_ = nullptr;           // the URLs, each led by its length, with a zero byte (mapped)
     size_t urls_capacity_ = 0;
     size_t urls_used_ = 0;
-    uint32_t base_ = 0;
     uint32_t covered_ = 0;
     bool overflowed_ = false;
     std::deque<std::string> reads_;  // URLs read on demand

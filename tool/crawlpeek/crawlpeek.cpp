@@ -146,8 +146,12 @@ int main(int argc, char *argv[]) {
     // A closed descriptor would be taken by a database file, which would then
     // get the dump.
     standard_fds_reopen();
-    // Entries are written whole; one large buffer keeps the writes few.
-    std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
+    // Entries are written whole; one large buffer keeps the writes few. The
+    // buffer is given: with none, the C library keeps its own block size
+    // whatever size is asked for. Static, so that it outlives the stream's
+    // last flush at exit.
+    static char output_buffer[kOutputBufferSize];
+    std::setvbuf(stdout, output_buffer, _IOFBF, kOutputBufferSize);
     RunSettings settings;
     OptionsResult request = parse_long_request(argc, argv);
     if (request == OptionsResult::kRun) request = parse_options(argc, argv, &settings);

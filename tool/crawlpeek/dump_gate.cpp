@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "log/objlog.h"
 #include "tool/reading/record_check.h"
@@ -48,7 +50,12 @@ bool DumpGate::verify() {
         case RecordFileState::kUnchecked:
             break;
     }
-    refuse_dump("could not be verified", "could not be verified");
+    if (check.reason() != 0) {
+        const std::string why = std::string("could not be verified: ") + std::strerror(check.reason());
+        refuse_dump(why.c_str(), why.c_str());
+    } else {
+        refuse_dump("could not be verified", "could not be verified");
+    }
     return false;
 }
 
@@ -65,10 +72,10 @@ bool DumpGate::judge(pid_t reader) {
 
 void DumpGate::hold_errors() {
     held_ = std::make_unique<TempFile>();
-    if (held_->file() == nullptr) return;
+    if (held_->fd() < 0) return;
     std::fflush(stderr);
     saved_stderr_ = dup(STDERR_FILENO);
-    if (saved_stderr_ >= 0) dup2(fileno(held_->file()), STDERR_FILENO);
+    if (saved_stderr_ >= 0) dup2(held_->fd(), STDERR_FILENO);
 }
 
 bool DumpGate::await() {
@@ -90,8 +97,8 @@ bool DumpGate::await() {
         }
         go = got == 1;
     }
-    if (go && held_ != nullptr && held_->file() != nullptr) {
-        const int fd = fileno(held_->file());
+    if (go && held_ != nullptr && held_->fd() >= 0) {
+        const int fd = held_->fd();
         char buffer[4096];
         ssize_t got;
         for (off_t at = 0; (got = pread(fd, buffer, sizeof buffer, at)) > 0; at += got) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -14,8 +15,64 @@
 
 #include "robot/vurl_writer_lock.h"
 #include "tool/reading/reader_child.h"
+#include "tool/reading/temp_file.h"
 
 namespace {
+
+// A verifier that could not do its work for want of room or resources exits
+// with this plus the errno, which fits an exit status for each of them.
+constexpr int kShortOfExit = 128;
+
+// Errors that say nothing about the file: the verifier's own scratch, its
+// memory, or the reading of the file failed.
+bool is_want_of_resources(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+        case ENOMEM:
+        case EIO:
+        case EACCES:
+        case EPERM:
+        case ENOENT:
+        case ENOTDIR:
+        case EROFS:
+        case EMFILE:
+        case ENFILE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The verifier's exit for a result of Berkeley DB.
+[[noreturn]] void exit_verifier(int ret) {
+    if (ret == 0) _exit(0);
+    if (is_want_of_resources(ret)) _exit(kShortOfExit + ret);
+    _exit(1);
+}
+
+// Verifies path in this process, the verifier's child; Berkeley DB's
+// result. The verifier keeps what it learns of the pages in a database of
+// its own, which spills to a scratch file as large as the file verified;
+// without an environment of ours that goes to /var/tmp whatever $TMPDIR
+// says, so the environment names the directory the dump's scratch uses.
+int verify_here(const std::string &path) {
+    DB_ENV *env = nullptr;
+    int ret = db_env_create(&env, 0);
+    if (ret != 0) return ret;
+    env->set_errfile(env, stderr);
+    env->set_errpfx(env, "robot");
+    const std::string scratch = TempFile::scratch_directory();
+    ret = env->set_tmp_dir(env, scratch.c_str());
+    if (ret == 0) ret = env->open(env, nullptr, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, 0);
+    DB *db = nullptr;
+    if (ret == 0) ret = db_create(&db, env, 0);
+    // The verifier releases the handle whatever it finds.
+    if (ret == 0) ret = db->verify(db, path.c_str(), nullptr, nullptr, 0);
+    env->close(env, 0);
+    return ret;
+}
 
 // What changes when a process writes or replaces the file; times in
 // nanoseconds.
@@ -53,21 +110,21 @@ pid_t start_verifier(const std::string &path, bool quiet,
     // that ends.
     const pid_t child = fork_bound_child();
     if (child != 0) return child;
+    // The verifier writes only its scratch: past a limit on file sizes the
+    // write fails and says so, rather than the signal ending the verifier.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (quiet) {
         const int null = open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDERR_FILENO);
     }
-    DB *db = nullptr;
-    if (db_create(&db, nullptr, 0) != 0) _exit(1);
-    db->set_errfile(db, stderr);
-    db->set_errpfx(db, "robot");
-    // The verifier releases the handle whatever it finds.
-    if (db->verify(db, path.c_str(), nullptr, nullptr, 0) == 0) _exit(0);
-    if (on_failure) on_failure();
-    _exit(1);
+    const int ret = verify_here(path);
+    if (ret != 0 && !is_want_of_resources(ret) && on_failure) on_failure();
+    exit_verifier(ret);
 }
 
-VerifyResult wait_verifier(pid_t child) {
+// The verifier's result; a verifier short of room or resources did not run,
+// and *reason, when given, gets the errno.
+VerifyResult wait_verifier(pid_t child, int *reason = nullptr) {
     if (child < 0) return VerifyResult::kNotRun;
     int status = 0;
     if (!wait_bound_child(child, &status)) return VerifyResult::kNotRun;
@@ -84,6 +141,10 @@ VerifyResult wait_verifier(pid_t child) {
             default:
                 return VerifyResult::kNotRun;
         }
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) > kShortOfExit) {
+        if (reason != nullptr) *reason = WEXITSTATUS(status) - kShortOfExit;
+        return VerifyResult::kNotRun;
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? VerifyResult::kPassed
                                                           : VerifyResult::kFailed;
@@ -169,7 +230,7 @@ FileCheck::~FileCheck() {
 
 RecordFileState FileCheck::finish() {
     if (started_ == nullptr) return early_;
-    const VerifyResult result = wait_verifier(started_->verifier);
+    const VerifyResult result = wait_verifier(started_->verifier, &reason_);
     started_->verifier = -1;
     early_ = judge(path_, mark_path_, started_->before, result);
     started_.reset();

@@ -66,12 +66,16 @@ class FileCheck {
     // Waits for the verifier and judges as check_database_file does; the
     // same answer on later calls.
     RecordFileState finish();
+    // Once finish() has answered kUnchecked: the errno of what the verifier
+    // lacked (room for its scratch, memory), or 0 when it was not that.
+    int reason() const { return reason_; }
 
   private:
     struct Started;
     std::string path_;
     std::string mark_path_;
     RecordFileState early_ = RecordFileState::kSound;
+    int reason_ = 0;
     std::unique_ptr<Started> started_;  // null once finished, or when no verifier runs
 };
 

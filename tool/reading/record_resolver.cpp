@@ -3,18 +3,34 @@
 // resolved links by bucket, stably, gives its order.
 #include "tool/reading/record_resolver.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+
+#include "robot/vurl_db.h"
+
+namespace {
+
+uint64_t record_file_size() {
+    struct stat st;
+    return stat(visited_url_record_path().c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size)
+                                                             : 0;
+}
+
+}  // namespace
 
 RecordResolver::RecordResolver(size_t budget_bytes, bool past_budget) {
     if (!past_budget) {
         table_.build(budget_bytes);
         return;
     }
-    TempFile urls;
-    table_.build(budget_bytes, [&urls](uint32_t id, std::string_view url) {
-        SpilledRanges::add_url(urls, id, url);
+    auto spilled = std::make_unique<SpilledRanges>(budget_bytes, record_file_size());
+    table_.build(budget_bytes, [&spilled](std::string_view key, std::string_view value) {
+        return spilled->take_record(key, value);
     });
-    if (table_.overflowed()) spilled_ = std::make_unique<SpilledRanges>(&table_, urls);
+    if (!table_.overflowed()) return;
+    spilled->resolve(&table_);
+    spilled_ = std::move(spilled);
 }
 
 RecordResolver::~RecordResolver() = default;

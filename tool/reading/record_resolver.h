@@ -20,7 +20,7 @@ class RecordResolver {
   public:
     // Learns the URLs of vdb_url's records within budget_bytes; see
     // VisitedUrlTable::build. With past_budget, the ids past the budget are
-    // resolved in passes over ranges that fit it (see SpilledRanges) rather
+    // resolved range by range from scratch files (see SpilledRanges) rather
     // than read one by one, for a caller that resolves every record in key
     // order.
     explicit RecordResolver(size_t budget_bytes, bool past_budget = false);

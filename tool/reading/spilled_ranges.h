@@ -2,43 +2,46 @@
 //
 // When the URLs of a file do not fit the budget, reading each id past it
 // from the B-tree costs a random read per link, and a dump falls off a cliff.
-// Instead the ids are split into ranges whose URLs each fit the budget, and
-// each range is resolved in one pass over every record's ids, in id order:
+// Instead the ids past the table are split into ranges whose URLs each fit
+// the budget, and every reference is resolved from the range of its id:
 //
-//   - the table's first walk hands the URLs past the budget to a scratch
-//     file, in id order (about the bytes of those URLs);
-//   - a second walk of url-visited.db writes every record's key, referer and
-//     link ids to a scratch list (about 4 bytes an id), resolving the ids of
-//     the first range, still in the table, as it goes;
-//   - each further range is read from the URL file into the table, and the
-//     list is read once to resolve the ids of that range; the last range
-//     stays in the table for the printing walk.
+//   - the table's walk hands over every record from the first whose URL did
+//     not fit: each URL goes to a scratch file in id order, closing a range
+//     whenever the next would pass the budget (a range's size counts the
+//     ids present and their URLs, not the span of its ids), and each
+//     record's key, referer and link ids go to a scratch list;
+//   - the references are then split once by the range of their id, each
+//     written once to its range's partition: those of the records before
+//     the first handed over (read in a walk of that head of the file only),
+//     then those of the list. A reference to an id in no range (a URL too
+//     large for any, an id added after the walk) goes nowhere;
+//   - each range's partition is read once against that range's URLs, the
+//     table's own range first; what it finds goes to that range's spill,
+//     in record order. The last range is not partitioned: it stays in
+//     memory for the printing walk.
 //
-// What a pass finds goes to a spill: for each record, in record order, the
-// position, id, bucket and URL of each id that resolved in that range. The
-// spills of all ranges lie one after another in one scratch file (about the
-// bytes of the links and referers printed from them, plus 16 bytes each),
-// and the printing walk reads them side by side, each from its own offset
-// through a buffer of 64 KB beside the budget, merging by record key. On a
-// 200,000-page crawl held to a tenth of its table the three files came to
-// about twice the size of url-visited.db.
+// The printing walk reads the spills side by side, merging by record key,
+// with a heap so that a record costs only the spills that hold it.
 //
-// Partitioning rather than an external sort: every pass is sequential, each
-// file is written once, the spills come out in record order so the merge
-// needs no sort, and a dump that fits the budget pays for none of it. The
-// cost is one pass over the id list a range: linear in the links for a given
-// ratio of URLs to budget.
+// Memory: the table or one range (at most the budget, or a 1024th of the
+// file's size when that is more, so that a tiny budget cannot make an
+// endless number of ranges), plus buffers of a few megabytes whatever the
+// number of ranges. Disk: about the bytes of the URLs past the table plus
+// 8 bytes each, 4 bytes an id in the list (freed once partitioned), 8 an id
+// in the partitions, and in the spills the bytes of each referer and link
+// resolved plus 16.
 //
 // The scratch files are made in $TMPDIR (or /tmp) and unlinked at once, so
-// they go when the dump ends however it ends. Whatever a spill does not hold
-// (a record that changed since, an id without a record, an id added after
-// the first walk, a URL larger than the whole budget, a scratch file that
-// could not be written) is read from the file by the caller, as the decoder
-// would: the answers do not depend on the spills.
+// they go when the dump ends however it ends. Whatever a spill or the range
+// in memory does not hold (a record that changed since, an id without a
+// record, an id added after the walk, a URL larger than a range, a scratch
+// file that could not be made, written or read) is read from the file by
+// the caller, as the decoder would: the answers do not depend on the
+// scratch files. A scratch file that fails is dropped, with one line on
+// standard error, once, when the printing walk starts or at the failure
+// when it comes later.
 #ifndef CRAWLPEEK_TOOL_READING_SPILLED_RANGES_H_
 #define CRAWLPEEK_TOOL_READING_SPILLED_RANGES_H_
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
@@ -47,50 +50,74 @@
 #include <vector>
 
 #include "robot/vurl_url_table.h"
-#include "tool/reading/temp_file.h"
+#include "tool/reading/scratch_blocks.h"
 
 class SpilledRanges {
   public:
-    // Resolves every record against the ranges of ids past those table
-    // holds, with the URLs that table's build handed over in urls (each as
-    // written by add_url). Leaves table holding the last range.
-    SpilledRanges(VisitedUrlTable *table, const TempFile &urls);
+    // For a table learnt within budget_bytes from a file of file_size bytes.
+    SpilledRanges(size_t budget_bytes, uint64_t file_size);
     ~SpilledRanges();
     SpilledRanges(const SpilledRanges &) = delete;
     SpilledRanges &operator=(const SpilledRanges &) = delete;
 
-    // Writes one URL past the budget to urls, for the constructor.
-    static void add_url(const TempFile &urls, uint32_t id, std::string_view url);
+    // Takes a record the table's build hands over past its budget (see
+    // VisitedUrlTable::Overflow); false, stopping the walk, once the
+    // scratch files have failed and nothing past the table can be resolved.
+    bool take_record(std::string_view key, std::string_view value);
 
-    // Makes ready what the passes found for the record under key; records
-    // are to be asked for in key order.
+    // Once table's build has ended: resolves every reference past table's
+    // ids in the ranges. Releases table when its own range has been
+    // spilled; otherwise leaves it for the printing walk.
+    void resolve(VisitedUrlTable *table);
+
+    // Makes ready what was found for the record under key; records are to
+    // be asked for in key order.
     void start_record(std::string_view key);
     // The URL of the id at position (0 the referer, i + 1 link i) of that
-    // record, as a pass found it; false when no pass did. Positions are to
-    // be asked for in ascending order. What it gives stays valid until the
-    // next start_record.
+    // record, from a spill or the range in memory; false when neither
+    // holds it. Positions are to be asked for in ascending order. What it
+    // gives stays valid until the next start_record.
     bool find(uint32_t position, uint32_t id, resolved_url *out);
 
   private:
-    class Reader;
-    struct Entry {
-        uint32_t position;
-        uint32_t id;
-        uint32_t bucket;
-        size_t offset;  // of the URL in text_
-        size_t size;
-    };
-    struct Ids;
+    struct Range;
+    struct Reference;
+    class RangeTable;
+    class SpillReader;
+    struct Entry;
 
-    void spill(const Ids &record, const VisitedUrlTable &table);
-    void close_spill(off_t begin);
+    bool start_scratch();
+    void take_url(uint32_t id, std::string_view url);
+    bool partition(const VisitedUrlTable &table);
+    void route(std::string_view key, bool has_referer, uint32_t referer,
+               const std::vector<uint32_t> &links, const VisitedUrlTable &table);
+    int partition_of(uint32_t id, const VisitedUrlTable &table) const;
+    template <typename Find>
+    bool spill(size_t partition, const Find &find);
+    void open_spills();
+    void drop_scratch(int error);
 
-    TempFile ids_;
-    TempFile spills_;
-    std::vector<std::unique_ptr<Reader>> readers_;
-    std::vector<Entry> entries_;  // what the passes found for the current record
-    std::string text_;            // their URLs
-    size_t next_ = 0;             // the entry find looks at first
+    size_t range_bytes_;                  // the most a range takes in memory
+    std::unique_ptr<ScratchFile> urls_;   // the URLs past the table, in id order
+    std::unique_ptr<ScratchWriter> url_writer_;
+    std::unique_ptr<ScratchFile> list_;   // each record's key and ids, from the first taken
+    std::unique_ptr<ScratchWriter> list_writer_;
+    std::string first_key_;               // of the first record taken
+    std::vector<Range> ranges_;           // past the table, in id order
+    std::unique_ptr<ScratchFile> parts_;  // the partitions, blocks interleaved
+    std::vector<ScratchWriter> part_writers_;  // [0] the table's range, [i] ranges_[i - 1]
+    std::vector<std::vector<Reference>> staged_;  // by partition: the record route is splitting
+    std::vector<size_t> touched_;         // the partitions it has references for
+    std::unique_ptr<ScratchFile> spills_;
+    std::vector<std::vector<ScratchExtent>> spill_extents_;  // by partition, the spills written
+    bool failed_ = false;                 // scratch files dropped: the caller reads the file
+
+    std::unique_ptr<RangeTable> memory_;  // the range kept for the printing walk, or null
+    std::vector<std::unique_ptr<SpillReader>> readers_;
+    std::vector<SpillReader *> heap_;     // readers with a record left, by their next key
+    std::vector<Entry> entries_;          // what the spills hold for the current record
+    std::string text_;                    // their URLs
+    size_t next_ = 0;                     // the entry find looks at first
 };
 
 #endif  // CRAWLPEEK_TOOL_READING_SPILLED_RANGES_H_

@@ -1,32 +1,27 @@
 #include "tool/reading/temp_file.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <string>
 
-namespace {
-
-// Spill files are written and read front to back in long runs.
-constexpr size_t kStreamBuffer = 1 << 20;
-
-}  // namespace
+std::string TempFile::scratch_directory() {
+    const char *dir = std::getenv("TMPDIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
 
 TempFile::TempFile() {
-    const char *dir = std::getenv("TMPDIR");
-    std::string name = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") +
-                       "/crawlpeek-XXXXXX";
-    const int fd = mkstemp(name.data());
-    if (fd < 0) return;
-    unlink(name.c_str());
-    file_ = fdopen(fd, "w+");
-    if (file_ == nullptr) {
-        close(fd);
+    std::string name = scratch_directory() + "/crawlpeek-XXXXXX";
+    // Close-on-exec: the verifier and other children have no use for it.
+    fd_ = mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = errno;
         return;
     }
-    std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
+    unlink(name.c_str());
 }
 
 TempFile::~TempFile() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (fd_ >= 0) close(fd_);
 }

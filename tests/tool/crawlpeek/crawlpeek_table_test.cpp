@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ namespace {
 constexpr uint32_t kTime = 1796371200;
 constexpr uint32_t kFarId = 3000000;  // far past the others: an index too big for small budgets
 constexpr uint32_t kMissingId = 4242;
+constexpr uint32_t kTopId = 0x7fffffff;  // the highest id a crawler hands out
 
 // Pages whose records take every stored form in turn, with their links
 // pointing at each other, at records that do not resolve, and far away.
@@ -88,39 +90,73 @@ SampleDb awkward_db(const std::string &long_url) {
     db.put_record_key("five!", StoredRecord::full("http://odd-key/").bytes());
     StoredRecord far = StoredRecord::full("http://far/");
     far.referer_id = pages[3];
-    far.link_ids = std::vector<uint32_t>{start, kFarId};
+    far.link_ids = std::vector<uint32_t>{start, kFarId, kTopId};
     db.put_record(kFarId, far.bytes());
+    db.put_id("http://top/", be32(kTopId));
+    StoredRecord top = StoredRecord::full("http://top/");
+    top.referer_id = kFarId;
+    top.link_ids = std::vector<uint32_t>{kTopId, start};
+    db.put_record(kTopId, top.bytes());
     db.add(StoredRecord::full("LastProcessTime"));
-    db.set_meta(2, 0, static_cast<int32_t>(kFarId + 1), 0);
+    db.set_meta(2, 0, static_cast<int32_t>(kTopId), 0);
     return db;
 }
 
-TEST(CrawlpeekTableTest, EveryStoredFormAndUnresolvedIdDumpsAsTheFileReadsIt) {
-    ScratchDir dir;
-    std::filesystem::create_directory(dir.file("logs"));
-    // Longer than the walk's first buffer, so that the buffer has to grow for it.
-    const std::string long_url = "http://long/" + std::string(1500000, 'x');
-    ASSERT_EQ(awkward_db(long_url).write(dir.file("robot")), "");
-    // Past the budget the dump spills to scratch files, which must be gone
-    // when it ends.
-    std::filesystem::create_directory(dir.file("tmp"));
-    auto peek = [&](const std::optional<std::string> &budget) {
+// crawlpeek in dir with its scratch in tmpdir (set in the child only: the
+// test's own scratch stays where it was) and a file-size limit (ulimit -f,
+// in KB) that makes every write past it fail, as on a full disk; SIGXFSZ is
+// ignored, as it stays through exec. Its output goes through pipes, which
+// the limit does not touch.
+ProcessResult run_limited(const std::string &dir, const std::string &tmpdir,
+                          const std::string &limit) {
+    const std::string script =
+        "set -o pipefail; { (ulimit -f " + limit +
+        "; trap '' XFSZ; TMPDIR=$1 exec \"$0\") 2>&1 1>&3 3>&- | cat >&2; } 3>&1 | cat";
+    return run_process("/bin/bash", {"-c", script, CRAWLPEEK_BINARY, tmpdir}, dir);
+}
+
+class CrawlpeekTableTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directory(dir_.file("logs"));
+        ASSERT_EQ(awkward_db(long_url_).write(dir_.file("robot")), "");
+        std::filesystem::create_directory(dir_.file("tmp"));
+        literal_ = peek("0");
+        ASSERT_EQ(literal_.status, 0);
+    }
+
+    // The dump with budget, run through sh with limit (ulimit -f, in KB)
+    // when given, and its scratch files in tmpdir.
+    ProcessResult peek(const std::optional<std::string> &budget,
+                       const std::optional<std::string> &tmpdir = {},
+                       const std::string &limit = "unlimited") {
         ScopedEnv env;
         env.set("CRAWLPEEK_URL_TABLE_BUDGET", budget);
-        env.set("TMPDIR", dir.file("tmp"));
-        return run_process(CRAWLPEEK_BINARY, {}, dir.path());
-    };
-    const ProcessResult literal = peek("0");
-    EXPECT_EQ(literal.status, 0);
-    // Budgets that hold a few URLs a range, so that the ids past the first
-    // range are resolved in many passes (and the long URL, which fits none,
-    // is read from the file); and the default, which holds them all.
-    for (const auto &budget : {std::optional<std::string>("300"), {"700"}, {"4096"}, {}}) {
+        return run_limited(dir_.path(), tmpdir.value_or(dir_.file("tmp")), limit);
+    }
+
+    ScratchDir dir_;
+    // Longer than the walk's first buffer, so that the buffer has to grow for it.
+    const std::string long_url_ = "http://long/" + std::string(1500000, 'x');
+    ProcessResult literal_;
+};
+
+TEST_F(CrawlpeekTableTest, EveryStoredFormAndUnresolvedIdDumpsAsTheFileReadsIt) {
+    const ProcessResult &literal = literal_;
+    const std::string &long_url = long_url_;
+    // Budgets that hold a few URLs a range, or none (1), so that the ids past
+    // the first range are resolved from many ranges (and the long URL, which
+    // fits none, is read from the file); budgets past 32 bits; and the
+    // default, which holds them all up to the sparse ids near 2^31.
+    for (const auto &budget : {std::optional<std::string>("1"), {"300"}, {"700"}, {"4096"},
+                               {"4294967296"}, {"18446744073709551615"}, {}}) {
         const ProcessResult table = peek(budget);
         EXPECT_EQ(table.status, 0);
         EXPECT_TRUE(table.out == literal.out) << "budget " << budget.value_or("default");
         EXPECT_EQ(table.err, literal.err) << "budget " << budget.value_or("default");
-        EXPECT_TRUE(std::filesystem::is_empty(dir.file("tmp")));
+        // Past the budget the dump spills to scratch files, which must be
+        // gone when it ends.
+        EXPECT_TRUE(std::filesystem::is_empty(dir_.file("tmp")));
     }
     // What the comparison is worth: the literal dump holds the cases.
     EXPECT_NE(literal.out.find("http://start/\n  referer:         starting-point\n"),
@@ -129,6 +165,7 @@ TEST(CrawlpeekTableTest, EveryStoredFormAndUnresolvedIdDumpsAsTheFileReadsIt) {
     EXPECT_NE(literal.out.find("                  http://leftover/\n"), std::string::npos);
     EXPECT_NE(literal.out.find("                  " + long_url + "\n"), std::string::npos);
     EXPECT_NE(literal.out.find("http://far/\n  referer:         http://p/3\n"), std::string::npos);
+    EXPECT_NE(literal.out.find("http://top/\n  referer:         http://far/\n"), std::string::npos);
     EXPECT_NE(literal.out.find("  md5:             abc\n"), std::string::npos);
     EXPECT_NE(literal.out.find("\nhttp://odd-key/\n"), std::string::npos);
     // A referer without a record leaves a starting point.
@@ -141,6 +178,80 @@ TEST(CrawlpeekTableTest, EveryStoredFormAndUnresolvedIdDumpsAsTheFileReadsIt) {
               "crawlpeek: record 93 cannot be decoded, skipped\n"
               "crawlpeek: record 94 cannot be decoded, skipped\n"
               "crawlpeek: record 95 cannot be decoded, skipped\n");
+}
+
+// Scratch files that cannot be made, or whose writes fail at any size: the
+// dump stays what the file gives, and one line says that the scratch was
+// dropped.
+TEST_F(CrawlpeekTableTest, ScratchThatFailsIsDroppedAndTheOutputStaysRight) {
+    const std::string not_a_directory = dir_.file("plain");
+    { std::ofstream(not_a_directory) << "x"; }
+    struct Case {
+        const char *name;
+        std::string tmpdir;
+        std::string limit;
+        const char *budget;
+    };
+    const std::vector<Case> cases = {
+        {"a file", not_a_directory, "unlimited", "700"},
+        {"gone", dir_.file("gone"), "unlimited", "300"},
+        {"no room at all", dir_.file("tmp"), "0", "700"},
+        {"room for a block", dir_.file("tmp"), "4", "300"},
+        {"room for a kilobyte", dir_.file("tmp"), "1", "1"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProcessResult table = peek(c.budget, c.tmpdir, c.limit);
+        EXPECT_EQ(table.status, 0);
+        EXPECT_TRUE(table.out == literal_.out);
+        // The line comes once, whenever the failure came; the rest is what
+        // the literal dump says.
+        const std::string line = "crawlpeek: scratch file in " + c.tmpdir + ": ";
+        const size_t at = table.err.find(line);
+        ASSERT_NE(at, std::string::npos) << table.err;
+        const size_t end = table.err.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_NE(table.err.substr(at, end - at)
+                      .find("; referers and links past the URL table's budget are read from "
+                            "url-visited.db"),
+                  std::string::npos);
+        EXPECT_EQ(table.err.substr(0, at) + table.err.substr(end + 1), literal_.err);
+        EXPECT_TRUE(std::filesystem::is_empty(dir_.file("tmp")));
+    }
+}
+
+// The verifier keeps its own scratch, as large as the file, in $TMPDIR: when
+// it cannot, the file could not be verified, and is not called damaged.
+TEST(CrawlpeekVerifierTest, AVerifierShortOfRoomSaysWhyAndNeverDamaged) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.file("logs"));
+    // Large enough that the verifier's page notes spill out of its cache.
+    ASSERT_EQ(run_process(CRAWLSIM_BINARY, {"-n", "20000", "-t", "1"}, dir.path()).status, 0);
+    struct Case {
+        const char *name;
+        std::string tmpdir;
+        const char *limit;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"room", dir.path(), "unlimited", 0},
+        {"no room", dir.path(), "0", 1},
+        {"a directory that is not there", dir.file("gone"), "unlimited", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProcessResult peek = run_limited(dir.path(), c.tmpdir, c.limit);
+        EXPECT_EQ(peek.status, c.status) << peek.err;
+        EXPECT_EQ(peek.err.find("damaged"), std::string::npos) << peek.err;
+        if (c.status == 0) {
+            EXPECT_NE(peek.out.find("Number of entries"), std::string::npos);
+        } else {
+            EXPECT_EQ(peek.out, "");
+            EXPECT_NE(peek.err.find("crawlpeek: url-visited.db could not be verified: "),
+                      std::string::npos)
+                << peek.err;
+        }
+    }
 }
 
 }  // namespace
