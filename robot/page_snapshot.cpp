@@ -102,20 +102,28 @@ void PageSnapshot::add_leaf(uint32_t pgno, std::string_view page) {
         case btree_page::PageKind::kLeaf:
             break;
     }
-    // The first and last keys that can be read whole.
-    std::string first, last, scratch;
-    std::string_view bytes;
+    // The first and last keys that can be read whole, while the scan has
+    // read no more of keys from overflow pages than twice the file.
+    bool over_budget = false;
+    auto read_key = [&](const btree_page::Item &key, std::string *out) {
+        if (key.overflow_size > 2 * file_size_ - overflow_key_bytes_) over_budget = true;
+        if (over_budget) return false;
+        overflow_key_bytes_ += key.overflow_size;
+        std::string scratch;
+        std::string_view bytes;
+        if (!item_bytes(key, &scratch, &bytes)) return false;
+        out->assign(bytes);
+        return true;
+    };
+    std::string first, last;
     size_t i = 0;
-    for (; i < pairs.size(); ++i) {
-        if (item_bytes(pairs[i].key, &scratch, &bytes)) break;
-    }
+    while (i < pairs.size() && !read_key(pairs[i].key, &first) && !over_budget) ++i;
     if (i == pairs.size()) return;
-    first.assign(bytes);
-    for (size_t j = pairs.size(); j-- > i;) {
-        if (item_bytes(pairs[j].key, &scratch, &bytes)) break;
+    size_t j = pairs.size();
+    while (!over_budget && --j > i && !read_key(pairs[j].key, &last)) {
     }
-    last.assign(bytes);
-    if (last < first) {
+    if (j == i) last = first;
+    if (over_budget || last < first) {
         ++passed_over_.pages;
         return;
     }

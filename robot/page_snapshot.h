@@ -103,6 +103,11 @@ class PageSnapshot {
     int fd_;
     btree_page::Layout layout_;
     uint64_t file_size_ = 0;
+    // Bytes of keys the scan read from overflow pages: a file at rest reads
+    // each chain once at most, one caught between the halves of a split a
+    // few twice; never more than twice the file, so that leaves naming one
+    // long chain over and over take neither the memory nor the time of all.
+    uint64_t overflow_key_bytes_ = 0;
     std::vector<Leaf> leaves_;  // sorted by first key
     // reach_[i]: the largest last key among leaves_[0..i], as an index.
     std::vector<size_t> reach_;

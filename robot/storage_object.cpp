@@ -47,9 +47,11 @@ bool ensure_cursor(storage_object *obj) {
     return true;
 }
 
-// Closes the cursor; its result tells nothing the caller could act on.
+// Closes the cursor, or forgets the one on the pages; its result tells
+// nothing the caller could act on.
 void drop_cursor(storage_object *obj) {
     obj->cursor.reset();
+    if (obj->pages != nullptr) obj->pages->cursor.reset();
 }
 
 // Hands bytes over as Berkeley DB would into dbt, by its flags: memory of
@@ -80,21 +82,33 @@ int hand_over(std::string_view bytes, DBT *dbt, std::string *owned) {
     return 0;
 }
 
-// A cursor read from the pages, as cursor_get reads one from Berkeley DB.
+// A cursor read from the pages, as cursor_get reads one from Berkeley DB: a
+// read that fails leaves the cursor where it was (a caller may read the same
+// record again into more memory), and DB_SET leaves the key as it is.
 int pages_cursor_get(storage_object *obj, DBT *key, DBT *data, uint32_t how) {
     storage::PageReading &pages = *obj->pages;
     const std::string_view wanted(static_cast<const char *>(key->data),
                                   key->data != nullptr ? key->size : 0);
-    if (pages.cursor == nullptr || how != DB_NEXT) {
-        pages.cursor = std::make_unique<PageSnapshot::Cursor>(pages.snapshot.get());
-        if (how != DB_NEXT && how != DB_FIRST) pages.cursor->seek(wanted);
+    const bool moving_on = how == DB_NEXT && pages.cursor != nullptr;
+    std::unique_ptr<PageSnapshot::Cursor> fresh;
+    if (!moving_on) {
+        fresh = std::make_unique<PageSnapshot::Cursor>(pages.snapshot.get());
+        if (how != DB_NEXT && how != DB_FIRST) fresh->seek(wanted);
     }
+    PageSnapshot::Cursor &cursor = moving_on ? *pages.cursor : *fresh;
     std::string_view k, v;
-    if (!pages.cursor->next(&k, &v) || (how == DB_SET && k != wanted)) return DB_NOTFOUND;
+    if (!cursor.next(&k, &v) || (how == DB_SET && k != wanted)) return DB_NOTFOUND;
     // Copied before key is written: wanted may point into pages.key.
     const std::string found_key(k);
-    const int rc = hand_over(v, data, &pages.value);
-    return rc != 0 ? rc : hand_over(found_key, key, &pages.key);
+    int rc = how != DB_SET ? hand_over(found_key, key, &pages.key) : 0;
+    if (rc == 0) rc = hand_over(v, data, &pages.value);
+    if (rc != 0) {
+        // The record is read again by the next DB_NEXT.
+        if (moving_on) cursor.seek(found_key);
+        return rc;
+    }
+    if (!moving_on) pages.cursor = std::move(fresh);
+    return 0;
 }
 
 int cursor_get(storage_object *obj, DBT *key, DBT *data, uint32_t how) {
