@@ -346,7 +346,11 @@ int main(int argc, char **argv) {
         crawldb_error("standard output is closed");
         return kTrouble;
     }
-    std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
+    // The buffer is given: with none, the C library keeps its own block size
+    // whatever size is asked for. Static, so that it outlives the stream's
+    // last flush at exit.
+    static char output_buffer[kOutputBufferSize];
+    std::setvbuf(stdout, output_buffer, _IOFBF, kOutputBufferSize);
     CLI::App app{"Statistics, exports, checks, links, plans, comparisons and the frontier of a\n"
                  "crawler's visited-URL database. Reads the database and changes nothing.",
                  "crawldb"};
