@@ -30,18 +30,6 @@ bool memory_lost(const velio *v) {
     return in_memory(v) && v->membuf == nullptr && (v->length != 0 || v->memsize != 0);
 }
 
-// Writes all n bytes; false when the file takes fewer.
-bool write_all(int fd, const char *data, size_t n) {
-    while (n > 0) {
-        const ssize_t written = write(fd, data, n);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        n -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 void flush_write_behind(velio *v) {
     if (v->wbuf == nullptr) return;
     // Write errors here are not reported; the bytes are dropped with the block.
@@ -83,7 +71,7 @@ bool open_spill_file(velio *v) {
 // open. On failure the file is given up and the memory content is intact.
 bool write_memory_to_file(velio *v) {
     if (memory_lost(v) || !open_spill_file(v)) return false;
-    if (v->length == 0 || write_all(v->fd, v->membuf, v->length)) return true;
+    if (v->length == 0 || write_all(v->fd, v->membuf, v->length) == 0) return true;
     close(v->fd);
     v->fd = -1;
     return false;
@@ -111,7 +99,7 @@ int32_t append_to_file(velio *v, const void *data, uint32_t n) {
             return static_cast<int32_t>(n);
         }
     }
-    return write_all(v->fd, static_cast<const char *>(data), n) ? static_cast<int32_t>(n) : 0;
+    return write_all(v->fd, data, n) == 0 ? static_cast<int32_t>(n) : 0;
 }
 
 void *realloc_block(void *block, size_t size) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -45,4 +46,30 @@ char *vel_tempnam(const char *prefix) {
     if (fd < 0) return nullptr;
     close(fd);
     return strdup(name.c_str());
+}
+
+int write_all(int fd, const void *data, size_t size) {
+    const char *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t wrote = write(fd, bytes, size);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote < 0) return errno;
+        if (wrote == 0) return ENOSPC;
+        bytes += wrote;
+        size -= static_cast<size_t>(wrote);
+    }
+    return 0;
+}
+
+ssize_t pread_all(int fd, void *buffer, size_t size, uint64_t offset) {
+    char *into = static_cast<char *>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
 }

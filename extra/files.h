@@ -2,6 +2,9 @@
 #ifndef CRAWLPEEK_EXTRA_FILES_H_
 #define CRAWLPEEK_EXTRA_FILES_H_
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -21,5 +24,14 @@ int libvel_isdir(const char *path);
 // placed a file or link under that name first. Its path, malloc'd, which the
 // caller frees; null when it cannot be created.
 char *vel_tempnam(const char *prefix);
+
+// Writes all size bytes of data to fd, again after an interruption. 0 when
+// done, else the system's error (ENOSPC for a write that takes no byte).
+int write_all(int fd, const void *data, size_t size);
+
+// Reads size bytes at offset into buffer, again after an interruption. The
+// bytes read, fewer than size only at the end of the file; -1 on an error
+// (in errno).
+ssize_t pread_all(int fd, void *buffer, size_t size, uint64_t offset);
 
 #endif  // CRAWLPEEK_EXTRA_FILES_H_

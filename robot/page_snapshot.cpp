@@ -9,21 +9,18 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "extra/files.h"
+
 namespace {
 
 // Pages read by one call during the scan.
 constexpr size_t kScanBlock = 1 << 20;
 
-// Reads size bytes at offset whole; false on an error or at the end.
+// Reads size bytes at offset whole; false on an error (errno set) or at the
+// end of the file (errno 0).
 bool read_at(int fd, char *buffer, size_t size, uint64_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    errno = 0;
+    return pread_all(fd, buffer, size, offset) == static_cast<ssize_t>(size);
 }
 
 }  // namespace
@@ -70,7 +67,6 @@ bool PageSnapshot::scan_pages(std::string *why) {
     for (uint64_t first = 1; first < pages && first <= UINT32_MAX; first += per_block) {
         const uint64_t count = std::min<uint64_t>(per_block, pages - first);
         const size_t bytes = static_cast<size_t>(count) * layout_.page_size;
-        errno = 0;
         if (!read_at(fd_, block.data(), bytes, first * layout_.page_size)) {
             if (errno == 0) break;  // the file was cut short meanwhile
             *why = std::strerror(errno);

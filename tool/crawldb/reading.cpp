@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "extra/files.h"
 #include "tool/crawldb/errors.h"
 #include "tool/crawldb/held_stderr.h"
 #include "tool/crawldb/progress.h"
@@ -21,20 +22,6 @@ namespace {
 constexpr int kTrouble = 2;
 // The reader writes its output a megabyte at a time.
 constexpr size_t kRelayChunk = size_t{1} << 20;
-
-// Writes all of size bytes to fd; the errno of a failed write, else 0.
-int write_all(int fd, const char *bytes, size_t size) {
-    while (size > 0) {
-        const ssize_t wrote = write(fd, bytes, size);
-        if (wrote < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        bytes += wrote;
-        size -= static_cast<size_t>(wrote);
-    }
-    return 0;
-}
 
 // The first reading's standard output, passed on by this process through a
 // pipe, so that it knows whether any of it has been written.
