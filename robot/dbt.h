@@ -22,6 +22,11 @@ inline DBT string_key(const char *text) {
     return borrowed_dbt(text, std::char_traits<char>::length(text) + 1);
 }
 
+// The bytes a descriptor holds.
+inline std::string_view dbt_bytes(const DBT *dbt) {
+    return std::string_view(static_cast<const char *>(dbt->data), dbt->size);
+}
+
 // A descriptor that asks Berkeley DB for memory of the reader's own, and
 // frees it when it goes.
 class MallocDbt {

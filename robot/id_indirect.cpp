@@ -6,6 +6,7 @@
 #include "robot/coding.h"
 #include "robot/dbt.h"
 #include "robot/robot_db_env.h"
+#include "robot/vurl_id_memory.h"
 #include "robot/vurl_meta.h"
 
 storage_object *vdb_url = nullptr;
@@ -29,11 +30,25 @@ bool is_id_value(const DBT &id, bool (*accepts)(uint32_t) = vurl_is_record_id) {
     return id.size == 4 && accepts(decode_fixed32(static_cast<const uint8_t *>(id.data)));
 }
 
-// The first step of every operation: the URL's id into *id (left in Berkeley
-// DB's memory). The metadata's key, and a value that is no id, are not
-// found: a put then gives the URL a sound id.
-int lookup_id(DB *id_db, DBT *key, DBT *id, uint32_t flags) {
+// The first step of every operation: the URL's id into *id (in bytes, or
+// left in Berkeley DB's memory). The metadata's key, and a value that is no
+// id, are not found: a put then gives the URL a sound id. The index answers
+// when it knows.
+int lookup_id(DB *id_db, DBT *key, DBT *id, uint8_t bytes[4], uint32_t flags) {
     if (vurl_is_meta_key(key)) return DB_NOTFOUND;
+    if (UrlIdIndex *index = vurl_id_index_of(id_db)) {
+        uint32_t found = 0;
+        switch (index->find(dbt_bytes(key), &found)) {
+            case UrlIdIndex::Answer::kId:
+                encode_fixed32(bytes, found);
+                *id = borrowed_dbt(bytes, 4);
+                return 0;
+            case UrlIdIndex::Answer::kAbsent:
+                return DB_NOTFOUND;
+            case UrlIdIndex::Answer::kUnknown:
+                break;
+        }
+    }
     const int rc = robot_db_call([&] { return id_db->get(id_db, nullptr, key, id, flags); });
     if (rc != 0) return rc;
     return is_id_value(*id) ? 0 : DB_NOTFOUND;
@@ -67,9 +82,20 @@ int assign_id(DB *id_db, DBT *key, DBT *id, uint8_t bytes[4], uint32_t flags) {
     }
     // next_id moves before vid.db is written: a failed write leaves a gap
     // rather than risking one id for two URLs.
-    encode_fixed32(bytes, static_cast<uint32_t>(g_vurl_meta.next_id++));
+    const auto given = static_cast<uint32_t>(g_vurl_meta.next_id++);
+    encode_fixed32(bytes, given);
     *id = borrowed_dbt(bytes, 4);
-    return robot_db_call([&] { return id_db->put(id_db, nullptr, key, id, flags); });
+    const int rc = robot_db_call([&] { return id_db->put(id_db, nullptr, key, id, flags); });
+    if (UrlIdIndex *index = vurl_id_index_of(id_db)) {
+        // A failed put may or may not have reached the file: the index no
+        // longer answers for keys it lacks.
+        if (rc == 0) {
+            index->put(dbt_bytes(key), given);
+        } else {
+            index->mark_incomplete();
+        }
+    }
+    return rc;
 }
 
 int get_record(DB *rec_db, DBT *id, DBT *data, uint32_t flags) {
@@ -77,21 +103,25 @@ int get_record(DB *rec_db, DBT *id, DBT *data, uint32_t flags) {
 }
 
 int put_record(DB *rec_db, DBT *id, DBT *data, uint32_t flags) {
-    return robot_db_call([&] { return rec_db->put(rec_db, nullptr, id, data, flags); });
+    const int rc = robot_db_call([&] { return rec_db->put(rec_db, nullptr, id, data, flags); });
+    vurl_note_record_write(rec_db, id, rc == 0 ? data : nullptr);
+    return rc;
 }
 
 }  // namespace
 
 int db_indirect_get(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
     DBT id{};
-    *err = lookup_id(id_db, key, &id, flags);
+    uint8_t id_bytes[4];
+    *err = lookup_id(id_db, key, &id, id_bytes, flags);
     if (*err != 0) return 0;
     return get_record(rec_db, &id, data, flags);
 }
 
 int db_indirect_put(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
     DBT id{};
-    int rc = lookup_id(id_db, key, &id, flags);
+    uint8_t id_bytes[4];
+    int rc = lookup_id(id_db, key, &id, id_bytes, flags);
     if (rc == 0) {
         *err = 0;
         return put_record(rec_db, &id, data, flags);
@@ -100,24 +130,27 @@ int db_indirect_put(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, 
         *err = rc;
         return 0;
     }
-    uint8_t new_id[4];
-    *err = assign_id(id_db, key, &id, new_id, flags);
+    *err = assign_id(id_db, key, &id, id_bytes, flags);
     if (*err != 0) return 0;
     return put_record(rec_db, &id, data, flags);
 }
 
 int db_indirect_update(DB *id_db, DB *rec_db, DBT *key, DBT *data, uint32_t flags, int *err) {
     DBT id{};
-    *err = lookup_id(id_db, key, &id, flags);
+    uint8_t id_bytes[4];
+    *err = lookup_id(id_db, key, &id, id_bytes, flags);
     if (*err != 0) return 0;
     return put_record(rec_db, &id, data, flags);
 }
 
 int db_indirect_del(DB *id_db, DB *rec_db, DBT *key, uint32_t flags, int *err) {
     DBT id{};
-    *err = lookup_id(id_db, key, &id, 0);
+    uint8_t id_bytes[4];
+    *err = lookup_id(id_db, key, &id, id_bytes, 0);
     if (*err != 0) return 0;
-    return robot_db_call([&] { return rec_db->del(rec_db, nullptr, &id, flags); });
+    const int rc = robot_db_call([&] { return rec_db->del(rec_db, nullptr, &id, flags); });
+    vurl_note_record_write(rec_db, &id, nullptr);
+    return rc;
 }
 
 namespace {

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
 #include "log/objlog.h"
 #include "robot/crawler_hooks.h"
+#include "robot/memory_budget.h"
 
 namespace {
 
@@ -70,15 +72,23 @@ int robot_db_init() {
 
 namespace {
 
-// A new environment with the robot cache opened in home with flags; null,
-// with Berkeley DB's code in *rc, when it cannot be made or opened.
-DB_ENV *open_env(const char *home, uint32_t flags, int *rc, robot_db_errcall errcall = nullptr) {
+// A new environment with a cache of cache_bytes opened in home with flags;
+// null, with Berkeley DB's code in *rc, when it cannot be made or opened.
+DB_ENV *open_env(const char *home, uint32_t flags, size_t cache_bytes, int *rc,
+                 robot_db_errcall errcall = nullptr) {
     DB_ENV *env = nullptr;
     *rc = db_env_create(&env, 0);
     if (*rc != 0) return nullptr;
     env->set_errpfx(env, "robot");
     if (errcall != nullptr) env->set_errcall(env, errcall);
-    env->set_cachesize(env, 0, robot_db_cache_size, 0);
+    // A size Berkeley DB refuses (far past the address space) falls back to a
+    // reader's, rather than to Berkeley DB's own default of 256 KB.
+    constexpr size_t kGigabyte = size_t{1} << 30;
+    const size_t gigabytes = std::min<size_t>(cache_bytes / kGigabyte, UINT32_MAX);
+    if (env->set_cachesize(env, static_cast<uint32_t>(gigabytes),
+                           static_cast<uint32_t>(cache_bytes % kGigabyte), 0) != 0) {
+        env->set_cachesize(env, 0, robot_db_cache_size, 0);
+    }
     *rc = env->open(env, home, flags, 0);
     if (*rc != 0) {
         // A handle whose open failed may only be closed.
@@ -92,7 +102,7 @@ DB_ENV *open_env(const char *home, uint32_t flags, int *rc, robot_db_errcall err
 
 DB_ENV *robot_db_open_env(const char *home) {
     int rc = 0;
-    DB_ENV *env = open_env(home, DB_CREATE | DB_INIT_MPOOL, &rc);
+    DB_ENV *env = open_env(home, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, robot_cache_budget(), &rc);
     if (env == nullptr) {
         errno = rc;
         rlog_write(0, 3, kSource, __LINE__, "DBENV->open failed: (errno %d)\n", rc);
@@ -102,7 +112,8 @@ DB_ENV *robot_db_open_env(const char *home) {
 
 DB_ENV *robot_db_open_env_read_only(const char *home, robot_db_errcall errcall) {
     int rc = 0;
-    DB_ENV *env = open_env(home, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, &rc, errcall);
+    DB_ENV *env =
+        open_env(home, DB_CREATE | DB_PRIVATE | DB_INIT_MPOOL, robot_db_cache_size, &rc, errcall);
     if (env == nullptr) errno = rc;
     return env;
 }

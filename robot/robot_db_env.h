@@ -2,8 +2,8 @@
 // one Berkeley DB environment every database file of the process shares, a
 // recorded page size, and the registered URL pool.
 //
-// The environment has a shared memory pool only (no locking, logging or
-// transactions) and is not free-threaded. The storage layer serialises every
+// The environment has a memory pool only (no locking, logging or
+// transactions), in the process's own memory, and is not free-threaded. The storage layer serialises every
 // Berkeley DB call it makes with one lock of its own (robot_db_call), so the
 // threads of the record operations and of the URL pool, each under its
 // module's lock, may share it; a thread that calls Berkeley DB itself while
@@ -21,7 +21,7 @@
 
 struct url_pool;
 
-// Size of the environment's one memory pool: 10 MB.
+// Size of a reader's memory pool: 10 MB.
 inline constexpr uint32_t robot_db_cache_size = 10485760;
 
 // The page size the host recorded, in bytes; 0 until one is set. Kept for
@@ -54,8 +54,11 @@ int mk_fullpath(const char *path, mode_t mode);
 // are then opened without a shared cache). Always 0.
 int robot_db_init();
 
-// A new environment with the robot cache, opened in home with DB_CREATE |
-// DB_INIT_MPOOL, or null (logged with Berkeley DB's code, also left in errno).
+// The crawler's environment, opened in home: private to the process (no
+// file of it is left in home, so a crawler killed at any moment leaves
+// nothing that the next must join), with a cache of robot_cache_budget()
+// bytes, taken as pages are read into it. Null when it cannot be opened
+// (logged with Berkeley DB's code, also left in errno).
 DB_ENV *robot_db_open_env(const char *home);
 
 // Berkeley DB's way of reporting an environment's errors.

@@ -9,7 +9,9 @@
 #include "log/objlog.h"
 #include "robot/crawler_hooks.h"
 #include "robot/id_indirect.h"
+#include "robot/memory_budget.h"
 #include "robot/robot_db_env.h"
+#include "robot/vurl_id_memory.h"
 #include "robot/vurl_marking.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_writer_lock.h"
@@ -90,6 +92,7 @@ bool make_objects() {
     vdb_url = create_storage_object(records.c_str());
     vdb_id = create_storage_object(home_file("vid.db").c_str());
     vurl_install_slots(vdb_url);
+    vurl_install_id_slots(vdb_id);
     return true;
 }
 
@@ -105,6 +108,7 @@ int visited_url_init(int create) {
     }
     bool new_crawl = false;
     if (!load_meta(create, &new_crawl)) return 0;
+    if (create != 0) vurl_learn_ids(robot_index_budget());
     if (create == 0 || !new_crawl) return 1;
     g_vurl_meta.crawl_start = g_timestamp = static_cast<uint32_t>(std::time(nullptr));
     return vurl_write_meta();
@@ -129,11 +133,13 @@ int visited_url_is_being_written() {
 
 void visited_url_shutdown(int save_meta) {
     if (vdb_url == nullptr) {
+        vurl_forget_ids();
         vurl_writer_lock_release();
         return;
     }
     if (sys_get_erase_status() != 0) g_timestamp = g_vurl_meta.crawl_start = 0;
     if (save_meta != 0) vurl_write_meta();
+    vurl_forget_ids();
     // The record file's close slot closes vid.db too.
     destroy_storage_object(vdb_url, 0);
     vdb_url = nullptr;

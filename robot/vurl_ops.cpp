@@ -12,6 +12,7 @@
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
 #include "robot/storage_object.h"
+#include "robot/vurl_id_memory.h"
 #include "robot/vurl_db.h"
 #include "robot/vurl_record.h"
 
@@ -78,6 +79,8 @@ char *walk(bool restart) {
 
 int visited_url_get_status(const char *url, const char *referer, int create, int32_t depth) {
     VisitedDbHold hold;
+    DBT key = string_key(url);
+    if (vurl_known_met(&key)) return kVurlMetInThisCrawl;
     DBT value{};
     if (get_record(url, &value) == 0) {
         if (create != 0) visited_url_create_entry(url, 0, referer, 0, depth);

@@ -12,6 +12,7 @@
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
 #include "robot/robot_db_env.h"
+#include "robot/vurl_id_memory.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_ops.h"
 
@@ -149,6 +150,15 @@ bool is_meta_text(const char *text) {
 std::optional<uint32_t> id_of(const char *url) {
     if (is_meta_text(url)) return std::nullopt;
     DBT key = string_key(url);
+    uint32_t indexed = 0;
+    switch (vurl_indexed_id(&key, &indexed)) {
+        case UrlIdIndex::Answer::kId:
+            return indexed;
+        case UrlIdIndex::Answer::kAbsent:
+            return std::nullopt;
+        case UrlIdIndex::Answer::kUnknown:
+            break;
+    }
     MallocDbt value;
     if (sto_get(vdb_id, &key, value.get()) == 0 || value.size() != 4) return std::nullopt;
     const uint32_t id = decode_fixed32(static_cast<const uint8_t *>(value.data()));

@@ -26,9 +26,11 @@
 #include "extra/malloc_ptr.h"
 #include "log/log.h"
 #include "log/objlog.h"
+#include "robot/id_indirect.h"
 #include "robot/robot_db_env.h"
 #include "robot/url_pool.h"
 #include "robot/vurl_db.h"
+#include "robot/vurl_id_memory.h"
 #include "robot/vurl_marking.h"
 #include "robot/vurl_meta.h"
 #include "robot/vurl_ops.h"
@@ -275,6 +277,9 @@ void wait_past(uint32_t start) {
 struct Totals {
     int64_t visited = 0;
     int64_t created = 0;
+    double open_seconds = 0;  // in opening the database, over all crawls
+    size_t indexed_urls = 0;  // held by the index of ids at the end of the last crawl
+    size_t index_bytes = 0;
 };
 
 bool cannot_open() {
@@ -293,7 +298,10 @@ void leave_pool(bool finished) {
 
 bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, Totals *totals,
                std::unordered_set<uint64_t> *seen) {
+    const auto opening = std::chrono::steady_clock::now();
     if (visited_url_init(1) == 0) return cannot_open();
+    totals->open_seconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - opening).count();
     // As a crawler starts, once it alone writes the state directory: the URLs
     // that were in work when the last crawl stopped wait again with those it
     // left waiting, and the count of the main bank is taken from its file.
@@ -326,6 +334,10 @@ bool run_crawl(const SimSettings &settings, const SimWeb &web, int64_t crawl, To
                           !((settings.keep_unfinished || settings.run_passes) &&
                             crawl == settings.crawls);
     leave_pool(finished);
+    {
+        VisitedDbHold hold;
+        vurl_id_memory_usage(&totals->indexed_urls, &totals->index_bytes);
+    }
     const uint32_t started = g_timestamp;
     // A finished crawl clears its start in the metadata as it shuts down.
     tool_set_erase_status(finished ? 1 : 0);
@@ -401,6 +413,8 @@ void report(const SimSettings &settings, const SimWeb &web, const Totals &totals
     std::printf("crawlsim: %zu distinct pages visited: %" PRId64 " with digest, %" PRId64
                 " with last-modified, %" PRId64 " with links, %" PRId64 " links\n",
                 seen.size(), with_digest, with_modified, with_links, links);
+    std::printf("crawlsim: the database took %.2f s to open; its index held %zu URLs in %zu bytes\n",
+                totals.open_seconds, totals.indexed_urls, totals.index_bytes);
 }
 
 }  // namespace
