@@ -68,17 +68,27 @@ TEST(UrlIdIndexTest, AgreesWithAMapAsItGrows) {
 
 // Past the budget the index stops adding keys and no longer says a key is
 // absent; what it holds it still answers, and it never holds more than its
-// budget.
+// budget, whether its table or its blocks of keys fill it first. A budget
+// of 100,000 bytes already holds hundreds of keys.
 TEST(UrlIdIndexTest, PastItsBudgetItAnswersOnlyForWhatItHolds) {
-    for (size_t budget : {size_t{0}, size_t{1000}, size_t{(1 << 20) + 40000}, size_t{3 << 20}}) {
-        SCOPED_TRACE(budget);
-        UrlIdIndex index(budget);
+    const struct {
+        size_t budget;
+        size_t padding;  // bytes added to each key
+        size_t at_least;  // keys held
+    } cases[] = {
+        {0, 0, 0},         {1000, 0, 0},     {100000, 0, 500},
+        {100000, 180, 300}, {(1 << 20) + 40000, 0, 5000}, {3 << 20, 0, 15000},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.budget << " " << c.padding);
+        UrlIdIndex index(c.budget);
         std::map<std::string, uint32_t> held;
         for (uint32_t i = 1; i <= 60000; ++i) {
-            const std::string key = "http://site.test/page" + std::to_string(i);
+            const std::string key =
+                "http://site.test/page" + std::to_string(i) + std::string(c.padding, 'p');
             const bool was_complete = index.complete();
             index.put(key, i);
-            ASSERT_LE(index.memory_used(), budget);
+            ASSERT_LE(index.memory_used(), c.budget);
             if (index.complete()) {
                 ASSERT_TRUE(was_complete);
                 held[key] = i;
@@ -86,6 +96,7 @@ TEST(UrlIdIndexTest, PastItsBudgetItAnswersOnlyForWhatItHolds) {
         }
         EXPECT_FALSE(index.complete());
         EXPECT_EQ(index.size(), held.size());
+        EXPECT_GE(held.size(), c.at_least);
         for (const auto &[key, id] : held) ASSERT_EQ(answer(index, key), id);
         EXPECT_EQ(answer(index, "http://site.test/page60000"), -1);
         EXPECT_EQ(answer(index, "http://elsewhere/"), -1);

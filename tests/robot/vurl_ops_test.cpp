@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "robot/robot_fixture.h"
+#include "robot/vurl_id_memory.h"
 
 namespace {
 
@@ -128,6 +129,41 @@ TEST_F(VurlOpsTest, StatusAndDigestChangeInPlace) {
     EXPECT_EQ(visited_url_clear_md5("http://b/"), 1);
     EXPECT_EQ(stored("http://b/"), plain);
     EXPECT_EQ(visited_url_clear_md5("http://none/"), 0);
+}
+
+// The crawler's lookups answer from what it keeps in memory of vid.db: what
+// vid.db's own slots write there is seen at once, and a crawler opening the
+// database again learns every URL, one longer than a read of many records
+// included.
+TEST_F(VurlOpsTest, LookupsSeeEveryWriteOfVidDbAndEveryUrlAfterAnOpen) {
+    ASSERT_EQ(visited_url_get_status("http://a/", nullptr, 1, 3), 1);
+    ASSERT_EQ(visited_url_get_status("http://b/", nullptr, 1, 3), 1);
+    const uint32_t a = id_of("http://a/");
+    // Another URL given a's id: a's record, met in this crawl.
+    ASSERT_EQ(put(vdb_id, "http://alias/", be32(a)), 1);
+    EXPECT_EQ(visited_url_get_status("http://alias/", nullptr, 1, 3), kVurlMetInThisCrawl);
+    // b given a's id, then no id at all: each time the crawler follows.
+    ASSERT_EQ(put(vdb_id, "http://b/", be32(a), true), 1);
+    EXPECT_EQ(visited_url_get_status("http://b/", nullptr, 1, 3), kVurlMetInThisCrawl);
+    DBT b = string_key("http://b/");
+    ASSERT_EQ(vdb_id->del(vdb_id, &b), 1);
+    const int32_t next = g_vurl_meta.next_id;
+    EXPECT_EQ(visited_url_get_status("http://b/", nullptr, 1, 3), 1);
+    EXPECT_EQ(id_of("http://b/"), static_cast<uint32_t>(next));
+
+    const std::string long_url = "http://long/" + std::string(3 << 20, 'x');
+    ASSERT_EQ(visited_url_get_status(long_url.c_str(), nullptr, 1, 3), 1);
+    visited_url_shutdown(1);
+    open_new_db();
+    size_t urls = 0, bytes = 0;
+    vurl_id_memory_usage(&urls, &bytes);
+    EXPECT_EQ(urls, 4u);
+    EXPECT_GT(bytes, long_url.size());
+    const int32_t after = g_vurl_meta.next_id;
+    for (const char *url : {"http://a/", "http://alias/", "http://b/", long_url.c_str()}) {
+        EXPECT_EQ(visited_url_get_status(url, nullptr, 1, 3), kVurlMetInThisCrawl) << url;
+    }
+    EXPECT_EQ(g_vurl_meta.next_id, after);
 }
 
 TEST_F(VurlOpsTest, OnlySoundIdsAreHandedOutAndFollowed) {

@@ -96,7 +96,7 @@ std::string stored_without_times(const std::string &robot) {
 // unfinished and taken up by a second process, which then runs another.
 // Neither leaves a file of its Berkeley DB environment.
 TEST(CrawlsimStoreTest, IdsAndRecordsAreTheSameWhateverTheIndexHolds) {
-    const std::optional<std::string> budgets[] = {"0", "100000", std::nullopt};
+    const std::optional<std::string> budgets[] = {"0", "200000", std::nullopt};
     std::string expected;
     for (const std::optional<std::string> &budget : budgets) {
         SCOPED_TRACE(budget.value_or("default"));
@@ -104,11 +104,27 @@ TEST(CrawlsimStoreTest, IdsAndRecordsAreTheSameWhateverTheIndexHolds) {
         std::filesystem::create_directory(dir.file("logs"));
         ScopedEnv env;
         env.set(kRobotMemoryBudgetVariable, budget);
+        std::string out;
         for (const std::vector<std::string> &args :
              {std::vector<std::string>{"-n", "300", "-l", "5", "-t", "1", "-k"},
               std::vector<std::string>{"-n", "300", "-l", "5", "-t", "1", "-c", "2"}}) {
             ProcessResult s = run_process(CRAWLSIM_BINARY, args, dir.path());
             ASSERT_EQ(s.status, 0) << s.err;
+            out = s.out;
+        }
+        // The index held every URL within the default budget, some within
+        // 200,000 bytes (100,000 for the index), none within 0.
+        const size_t at = out.find("its index held ");
+        ASSERT_NE(at, std::string::npos) << out;
+        const size_t indexed = std::stoul(out.substr(at + 15));
+        size_t urls = 0;
+        walk_bank(dir.file("robot/vid.db"), [&](DBT *, DBT *value) { urls += value->size == 4; });
+        if (!budget) {
+            EXPECT_EQ(indexed, urls);
+        } else if (*budget == "0") {
+            EXPECT_EQ(indexed, 0u);
+        } else {
+            EXPECT_TRUE(indexed > 0 && indexed < urls) << indexed;
         }
         // The crawler's environment was its own: it left no file behind.
         for (const auto &entry : std::filesystem::directory_iterator(dir.file("robot"))) {
