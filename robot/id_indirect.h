@@ -10,6 +10,10 @@
 // Every use of vdb_url's slots, of vdb_id and of next_id happens with db_lock
 // held; the operations here do not take it, their callers do. db_lock is not
 // recursive.
+//
+// While a crawler has the database open, the lookups of URLs' ids answer from
+// what it keeps in memory of vid.db, and every write here is noted there
+// (vurl_id_memory.h).
 #ifndef CRAWLPEEK_ROBOT_ID_INDIRECT_H_
 #define CRAWLPEEK_ROBOT_ID_INDIRECT_H_
 

@@ -12,8 +12,8 @@
 #include "robot/dbt.h"
 #include "robot/id_indirect.h"
 #include "robot/storage_object.h"
-#include "robot/vurl_id_memory.h"
 #include "robot/vurl_db.h"
+#include "robot/vurl_id_memory.h"
 #include "robot/vurl_record.h"
 
 namespace {

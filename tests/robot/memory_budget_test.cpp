@@ -22,10 +22,16 @@ TEST(MemoryBudgetTest, TheVariableSetsItWhenItIsANumberOfBytes) {
         std::optional<std::string> value;
         size_t budget;
     } cases[] = {
-        {std::nullopt, machine}, {"0", 0}, {"12345", 12345}, {"68719476736", size_t{1} << 36},
+        {std::nullopt, machine},
+        {"0", 0},
+        {"12345", 12345},
+        {"68719476736", size_t{1} << 36},
         {"18446744073709551615", SIZE_MAX},
-        {"", machine},           {"12x", machine},           {"-1", machine},
-        {" 5", machine},         {"99999999999999999999999", machine},
+        {"", machine},
+        {"12x", machine},
+        {"-1", machine},
+        {" 5", machine},
+        {"99999999999999999999999", machine},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value.value_or("(unset)"));

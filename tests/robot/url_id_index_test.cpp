@@ -29,9 +29,12 @@ int64_t answer(const UrlIdIndex &index, const std::string &key) {
 TEST(UrlIdIndexTest, KeysAreTheirExactBytes) {
     UrlIdIndex index(1 << 20);
     EXPECT_EQ(answer(index, std::string("http://a/\0", 10)), 0);
-    const std::string keys[] = {std::string("http://a/\0", 10), "http://a/",
-                                std::string("http://a/\0x", 11), std::string("", 0),
-                                std::string("\0", 1), "http://a/b"};
+    const std::string keys[] = {std::string("http://a/\0", 10),
+                                "http://a/",
+                                std::string("http://a/\0x", 11),
+                                std::string("", 0),
+                                std::string("\0", 1),
+                                "http://a/b"};
     uint32_t id = 1;
     for (const std::string &key : keys) index.put(key, id++);
     id = 1;
@@ -58,7 +61,8 @@ TEST(UrlIdIndexTest, AgreesWithAMapAsItGrows) {
     }
     ASSERT_EQ(index.size(), model.size());
     for (const auto &[key, id] : model) ASSERT_EQ(answer(index, key), id) << key;
-    for (int i = 0; i < 1000; ++i) EXPECT_EQ(answer(index, "http://absent/" + std::to_string(i)), 0);
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_EQ(answer(index, "http://absent/" + std::to_string(i)), 0);
     // A key longer than a block of keys is held whole.
     const std::string long_key(3 << 20, 'k');
     index.put(long_key, 9);
@@ -73,11 +77,15 @@ TEST(UrlIdIndexTest, AgreesWithAMapAsItGrows) {
 TEST(UrlIdIndexTest, PastItsBudgetItAnswersOnlyForWhatItHolds) {
     const struct {
         size_t budget;
-        size_t padding;  // bytes added to each key
+        size_t padding;   // bytes added to each key
         size_t at_least;  // keys held
     } cases[] = {
-        {0, 0, 0},         {1000, 0, 0},     {100000, 0, 500},
-        {100000, 180, 300}, {(1 << 20) + 40000, 0, 5000}, {3 << 20, 0, 15000},
+        {0, 0, 0},
+        {1000, 0, 0},
+        {100000, 0, 500},
+        {100000, 180, 300},
+        {(1 << 20) + 40000, 0, 5000},
+        {3 << 20, 0, 15000},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.budget << " " << c.padding);

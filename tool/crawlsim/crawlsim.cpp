@@ -413,8 +413,9 @@ void report(const SimSettings &settings, const SimWeb &web, const Totals &totals
     std::printf("crawlsim: %zu distinct pages visited: %" PRId64 " with digest, %" PRId64
                 " with last-modified, %" PRId64 " with links, %" PRId64 " links\n",
                 seen.size(), with_digest, with_modified, with_links, links);
-    std::printf("crawlsim: the database took %.2f s to open; its index held %zu URLs in %zu bytes\n",
-                totals.open_seconds, totals.indexed_urls, totals.index_bytes);
+    std::printf(
+        "crawlsim: the database took %.2f s to open; its index held %zu URLs in %zu bytes\n",
+        totals.open_seconds, totals.indexed_urls, totals.index_bytes);
 }
 
 }  // namespace
