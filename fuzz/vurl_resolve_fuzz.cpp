@@ -22,6 +22,8 @@ std::string g_home;
 
 void remove_home() {
     visited_url_shutdown(0);
+    // The environment is the process's memory: closed once its files are.
+    robot_db_shutdown();
     std::filesystem::remove_all(g_home);
 }
 

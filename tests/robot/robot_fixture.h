@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -50,6 +51,9 @@ inline const std::string &robot_home() {
         test_hooks().state_path = dir.path();
         robot_log_init((dir.path() + "/robot.log").c_str(), 5, 100000000);
         vellog_init(5, (dir.path() + "/module.log").c_str());
+        // The environment lives in the process's memory: it is closed before
+        // the process ends, once the test has closed its files.
+        std::atexit([] { robot_db_shutdown(); });
         return robot_db_init() == 0;
     }();
     (void)ready;

@@ -396,6 +396,14 @@ class PoolHold {
     PoolHold &operator=(const PoolHold &) = delete;
 };
 
+// Closes the environment when it goes.
+struct EnvHold {
+    EnvHold() = default;
+    ~EnvHold() { robot_db_shutdown(); }
+    EnvHold(const EnvHold &) = delete;
+    EnvHold &operator=(const EnvHold &) = delete;
+};
+
 void report(const SimSettings &settings, const SimWeb &web, const Totals &totals,
             const std::unordered_set<uint64_t> &seen, double seconds) {
     int64_t with_digest = 0, with_modified = 0, with_links = 0, links = 0;
@@ -437,6 +445,9 @@ int main(int argc, char *argv[]) {
     std::signal(SIGTERM, request_stop);
 
     robot_db_init();
+    // The environment is the process's own memory: closed on every way out,
+    // after the pool and the database have closed their files.
+    EnvHold env;
     // Made after the environment, in the state directory.
     PoolHold pool(create_url_pool(get_robot_db_path()));
     if (sys_get_url_pool() == nullptr) {
