@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,6 +50,20 @@ TEST(Velhashtable, TheDefaultHashChoosesTheBucketByItsRemainder) {
     for (auto [asked, made] : {std::pair{0, 7u}, {-5, 7u}, {1, 1u}}) {
         EXPECT_EQ(Table(asked).t->size, made) << asked;
     }
+}
+
+// Bucket lengths 2, 0, 1, 0, 0, 0, 0: the sample deviation of seven buckets.
+TEST(Velhashtable, StatsGiveTheDistributionOfBucketLengths) {
+    Table table(7);
+    for (const char *text : {"", "\xE9", "a"}) velhashtable_insert(table.t, text, text);
+    velhashtable_stat stat{};
+    velhashtable_stats(table.t, &stat);
+    EXPECT_EQ(stat.items, 3u);
+    EXPECT_EQ(stat.bucket_count, 7u);
+    EXPECT_EQ(stat.longest, 2u);
+    EXPECT_EQ(stat.total, 3u);
+    EXPECT_DOUBLE_EQ(stat.mean, 3.0 / 7);
+    EXPECT_DOUBLE_EQ(stat.spread, std::sqrt(26.0 / 42));
 }
 
 TEST(Velhashtable, DuplicatesAreKeptAndDeletedOneAtATime) {

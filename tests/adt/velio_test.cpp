@@ -55,6 +55,25 @@ TEST(Velio, MemoryGrowsByTheIncrementOrWhatIsNeededAndCanBeCopiedToAFile) {
     EXPECT_EQ(large->memsize, 14097u);
 }
 
+// One byte at a time is stored, in memory and in the spill file alike; the
+// spill file goes with the buffer.
+TEST(Velio, SingleBytesAreKeptAndTheSpillFileGoesWithTheBuffer) {
+    velio *v = nullptr;
+    velio_create(&v);
+    v->maxmem = 8;
+    std::string written;
+    for (char c = 'a'; c <= 'p'; ++c) {
+        ASSERT_EQ(append(v, std::string(1, c)), 1) << c;
+        written += c;
+    }
+    EXPECT_EQ(read_all(v), written);
+    ASSERT_NE(v->filename, nullptr);
+    const std::string spill = v->filename;
+    EXPECT_TRUE(file_exists(spill));
+    velio_destroy(v);
+    EXPECT_FALSE(file_exists(spill));
+}
+
 TEST(Velio, PassingTheLimitSpillsEveryByteToATemporaryFile) {
     Velio v = make(8192);
     const std::string first(4095, 'x'), second(4096, 'y');

@@ -68,6 +68,32 @@ TEST(Vellist, AStringListKeepsItsChainThroughEveryInsertionAndRemoval) {
     EXPECT_EQ(vellist_count(nullptr), 0u);
 }
 
+// A reset that frees the items frees each one once, and one that does not
+// frees none.
+TEST(Vellist, AResetFreesEachItemOnceWhenAsked) {
+    static int freed = 0;
+    for (const int free_items : {1, 0}) {
+        freed = 0;
+        vellist *list = nullptr;
+        ASSERT_EQ(vellist_create(&list), 0);
+        for (const char *text : {"a", "b", "c"}) vellist_append(list, text);
+        std::vector<void *> kept;
+        for (const vellist_node *n = list->head; n != nullptr; n = n->next) kept.push_back(n->item);
+        vellist_set_free(list, [](void *item) {
+            ++freed;
+            std::free(item);
+        });
+        vellist_do_reset(list, free_items);
+        EXPECT_EQ(freed, free_items != 0 ? 3 : 0);
+        EXPECT_EQ(list->head, nullptr);
+        EXPECT_EQ(list->count, 0u);
+        if (free_items == 0) {
+            for (void *item : kept) std::free(item);
+        }
+        vellist_do_free(list, 0);
+    }
+}
+
 TEST(VelstackQueue, StackReversesQueueKeepsOrderAndMatchesOnFourBytes) {
     // On a little-endian machine these differ in their fourth byte alone.
     int32_t values[] = {0x11223344, 0x22223344, 0x33223344};
