@@ -53,6 +53,7 @@ TEST(CliRun, EveryVariantGivesTheCommandsExitStatus) {
     EXPECT_EQ(vel_cli_run_no_pipe("exit 3", nullptr), 3);
     EXPECT_EQ(vel_cli_run_no_flush("exit 3", nullptr), 3);
     EXPECT_EQ(vel_cli_run_poll("test \"$(pwd -P)\" = /", "/", nullptr), 0);
+    EXPECT_EQ(vel_cli_run_no_pipe_poll("exit 3", nullptr, nullptr), 3);
     // A child ended by a signal is no success, unless told to ignore it.
     EXPECT_EQ(vel_cli_run("kill -TERM $$", nullptr), 128 + SIGTERM);
     EXPECT_EQ(vel_limited_cli_run("kill -TERM $$; exit 4", nullptr, 0, 0, 1, 0, nullptr), 4);
@@ -63,6 +64,22 @@ TEST(CliRun, EveryVariantGivesTheCommandsExitStatus) {
     int status = 0;
     ASSERT_GT(wait(&status), 0);
     EXPECT_EQ(WEXITSTATUS(status), 5);
+}
+
+// A signal that interrupts the wait calls poll, and the wait goes on to the
+// child's end.
+TEST(CliRun, ASignalDuringTheWaitCallsPollAndTheWaitGoesOn) {
+    static int polls;
+    auto body = [] {
+        struct sigaction action = {};
+        action.sa_handler = [](int) {};  // no SA_RESTART: the wait is interrupted
+        sigaction(SIGUSR1, &action, nullptr);
+        polls = 0;
+        const int32_t status = vel_cli_run_poll("kill -USR1 $PPID; sleep 0.2; exit 6", nullptr,
+                                                [] { ++polls; });
+        return status == 6 && polls == 1 ? 0 : 1;
+    };
+    EXPECT_EQ(in_child(body), 0);
 }
 
 // The fed command reads what is written and must see the end of its input as
@@ -128,9 +145,16 @@ TEST(Rlimits, TheSoftLimitRisesToTheHardOneAndNoFurther) {
     auto body = [&] {
         libvel_set_filedescs(static_cast<int32_t>(files.rlim_max + 1));  // refused
         libvel_max_filedescs();
-        struct rlimit after;
+        struct rlimit after, cpu, heap;
         getrlimit(RLIMIT_NOFILE, &after);
-        return after.rlim_cur == files.rlim_max && after.rlim_max == files.rlim_max ? 0 : 1;
+        libvel_set_cputime(300);
+        getrlimit(RLIMIT_CPU, &cpu);
+        libvel_max_heap();
+        getrlimit(RLIMIT_DATA, &heap);
+        return after.rlim_cur == files.rlim_max && after.rlim_max == files.rlim_max &&
+                       cpu.rlim_cur == 300 && heap.rlim_cur == heap.rlim_max
+                   ? 0
+                   : 1;
     };
     EXPECT_EQ(in_child(body, dir.file("log")), 0);
     EXPECT_NE(read_file(dir.file("log")).find("ERROR: setrlimit(RLIMIT_NOFILE)\n"),

@@ -51,6 +51,30 @@ TEST_F(ModuleLogTest, AMessageIsWrittenOnlyToAnOpenLogWhoseLevelReachesItsThresh
               "[T]  1234@0:\t raw 4\n");
 }
 
+// A standard stream named, or none, gets the message and the other stream
+// nothing; a file that cannot be opened is said so, and drops the message.
+TEST_F(ModuleLogTest, EachDestinationGetsTheMessageAndNoOtherStream) {
+    const std::string missing = dir_.file("no/such.log");
+    const std::string line = "[T]  1234@0: ERROR: where\n";
+    const struct {
+        const char *name;
+        std::string out, err;
+    } cases[] = {
+        {nullptr, "", line},
+        {"stderr", "", line},
+        {"stdout", line, ""},
+        {missing.c_str(), "", "Cannot append to " + missing + ".\n"},
+    };
+    for (const auto &c : cases) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        vellog_init(0, c.name);
+        vellog_write(0, 3, "vurl", 1, "where\n");
+        EXPECT_EQ(marked(testing::internal::GetCapturedStdout()), c.out) << c.err;
+        EXPECT_EQ(marked(testing::internal::GetCapturedStderr()), c.err) << c.out;
+    }
+}
+
 // The test is size at least the rotation size, made before each write; the
 // live file stays the same open file, so no "Log Rotated" line starts it.
 TEST_F(ModuleLogTest, ALiveFileAtTheRotationSizeMovesToGenerationZeroBeforeTheNextMessage) {

@@ -152,13 +152,18 @@ TEST_F(ObjlogTest, EveryHundredthRawMessageFollowsATimeLine) {
 }
 
 TEST_F(ObjlogTest, StandardStreamLogsNeverOpenAFile) {
-    open_robot_log("stdout", 5, 1);
-    EXPECT_EQ(objlog_get_file_size(rlog), -1);
-    EXPECT_EQ(objlog_rotate_now(rlog, 1), 1);
-    testing::internal::CaptureStdout();
-    rlog_write(0, 2, "x", 1, "to stdout\n");
-    EXPECT_EQ(marked(testing::internal::GetCapturedStdout()),
-              "[T]  1234@001: WARNING: to stdout\n");
+    for (const bool to_stdout : {true, false}) {
+        open_robot_log(to_stdout ? "stdout" : "stderr", 5, 1);
+        EXPECT_EQ(objlog_get_file_size(rlog), -1);
+        EXPECT_EQ(objlog_rotate_now(rlog, 1), 1);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        rlog_write(0, 2, "x", 1, "to the stream\n");
+        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(marked(to_stdout ? out : err), "[T]  1234@001: WARNING: to the stream\n");
+        EXPECT_EQ(to_stdout ? err : out, "");
+    }
 }
 
 TEST_F(ObjlogTest, TheFilterLogRotatesOnlyAboveItsThreshold) {
@@ -171,6 +176,17 @@ TEST_F(ObjlogTest, TheFilterLogRotatesOnlyAboveItsThreshold) {
     EXPECT_EQ(read_file(generation(0)), "four");
     filter_log_rotate(0);
     EXPECT_TRUE(file_exists(generation(1)));
+
+    // Its level is its own: the robot log's does not change it.
+    filter_log_set_level(1);
+    robot_log_set_level(9);
+    for (int32_t threshold : {1, 2}) {
+        std::lock_guard<std::mutex> hold(f_log->lock);
+        if (f_log->level < threshold) continue;
+        objlog_set_params(f_log, 2, "x", threshold);
+        flog_do_print("threshold %d\n", threshold);
+    }
+    EXPECT_EQ(text(), "[T]  1234@001: WARNING: threshold 1\n");
 }
 
 // As root every log file is given to "nobody". A change that fails is

@@ -103,6 +103,21 @@ TEST_F(StorageObjectTest, AWalkStartsAtTheSmallestKeyOrTheFirstNotBelowTheGivenO
     EXPECT_EQ(obj_->next(obj_, &key, &value), 0);
 }
 
+TEST_F(StorageObjectTest, ACursorDeletesTheRecordItStandsOnAndSyncNeedsAnOpenFile) {
+    for (const char *key : {"a", "b"}) ASSERT_EQ(put(obj_, key, "v"), 1);
+    EXPECT_EQ(obj_->cursor_del(obj_), 0);  // no cursor yet
+    DBT key{}, value{};
+    ASSERT_EQ(obj_->first(obj_, &key, &value), 1);
+    EXPECT_EQ(obj_->cursor_del(obj_), 1);
+    EXPECT_EQ(get(obj_, "a"), "");
+    EXPECT_EQ(get(obj_, "b"), "v");
+    EXPECT_EQ(obj_->sync(obj_), 1);
+    EXPECT_EQ(sto_close(obj_), 1);
+    EXPECT_EQ(obj_->sync(obj_), 0);
+    EXPECT_EQ(obj_->cursor_del(obj_), 0);
+    EXPECT_EQ(robot_log_text(), "");
+}
+
 // The record file seen through its slots: keys are URLs, each looked up in
 // vid.db for its id.
 class IdIndirectTest : public RobotTest {
@@ -130,6 +145,23 @@ TEST_F(IdIndirectTest, NewUrlsTakeTheNextIdsAndTheRecordFileWalksInIdOrder) {
     ASSERT_EQ(put(vdb_url, "wide", "w"), 1);
     EXPECT_EQ(record_keys().back(), std::string("\0\0\1\2", 4));
     EXPECT_EQ(id_of("wide"), 258u);
+}
+
+// No record is deleted through the slots; the cursor is set on an id.
+TEST_F(IdIndirectTest, TheSlotsNeverDeleteARecordAndSetTheCursorOnAnId) {
+    open_new_db();
+    for (const char *url : {"A", "B", "C"}) ASSERT_EQ(put(vdb_url, url, url), 1);
+    DBT url = string_key("A");
+    EXPECT_EQ(vdb_url->del(vdb_url, &url), 1);
+    EXPECT_EQ(vdb_url->cursor_del(vdb_url), 1);
+    EXPECT_EQ(stored("A"), "A");
+    const std::string id = be32(2);
+    DBT key = borrowed_dbt(id.data(), id.size()), data{};
+    ASSERT_EQ(vdb_url->set_cursor(vdb_url, &key, &data), 1);
+    EXPECT_EQ(std::string(static_cast<const char *>(data.data), data.size), "B");
+    ASSERT_EQ(vdb_url->next(vdb_url, &key, &data), 1);
+    EXPECT_EQ(std::string(static_cast<const char *>(key.data), key.size), be32(3));
+    EXPECT_EQ(vdb_url->sync(vdb_url), 1);
 }
 
 TEST_F(IdIndirectTest, AnUnknownUrlIsNeitherUpdatedNorGivenAnId) {

@@ -114,6 +114,27 @@ TEST_F(VurlOpsTest, ANewLinkGetsARecordUnderTheNextIdFirst) {
     EXPECT_EQ(id_of("new-a"), 0u);
 }
 
+// The walk gives the URL of every record in id order, passing over records
+// that do not decode, and nothing once the database is shut.
+TEST_F(VurlOpsTest, TheWalkGivesEachRecordsUrlInIdOrderPassingOverTheUndecodable) {
+    put_raw("http://bad/", "x");
+    add_page("http://b/", {"http://a/"});
+    put_raw("http://worse/", "y");
+    add_page("http://c/", {});
+    auto walk = [] {
+        Strings urls;
+        for (char *url = visited_url_first(); url != nullptr; url = visited_url_next()) {
+            urls.emplace_back(url);
+            free(url);
+        }
+        return urls;
+    };
+    EXPECT_EQ(walk(), (Strings{"http://b/", "http://a/", "http://c/"}));
+    EXPECT_EQ(walk(), (Strings{"http://b/", "http://a/", "http://c/"}));  // it restarts
+    visited_url_shutdown(0);
+    EXPECT_EQ(visited_url_first(), nullptr);
+}
+
 TEST_F(VurlOpsTest, StatusAndDigestChangeInPlace) {
     add_page("http://a/", {"http://b/"});
     std::string expected = stored("http://a/");
