@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "adt/velhashtable.h"
 #include "adt/velpriq.h"
 #include "adt/velstack_queue.h"
 
@@ -135,6 +136,48 @@ TEST(Velpriq, LowestPriorityFirstThenArrivalOrderPassingEmptyLevels) {
     EXPECT_EQ(velpriq_get(pq), nullptr);
     EXPECT_EQ(pq->count, 6u);  // empty levels stay
     EXPECT_EQ(velpriq_free(pq), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Every entry refuses a null structure, item, key or hook, changing nothing:
+// 1 (or null) as the headers say.
+TEST(AdtArguments, EveryEntryRefusesANullStructureItemOrHook) {
+    vellist *list = nullptr;
+    ASSERT_EQ(vellist_create(&list), 0);
+    ASSERT_EQ(vellist_append(list, "kept"), 0);
+    velhashtable *table = nullptr;
+    ASSERT_EQ(velhashtable_create(1, &table), 0);
+    const int refused[] = {
+        vellist_set_compare(nullptr, vellist_cmp_nop), vellist_set_compare(list, nullptr),
+        vellist_set_free(nullptr, vellist_free_nop), vellist_set_free(list, nullptr),
+        vellist_set_copy(nullptr, vellist_copy_nop), vellist_set_copy(list, nullptr),
+        vellist_append(nullptr, "x"), vellist_append(list, nullptr),
+        vellist_prepend(nullptr, "x"), vellist_prepend(list, nullptr),
+        vellist_delete(nullptr, "kept"), vellist_delete(list, nullptr),
+        velhashtable_set_hash(nullptr, velhashtable_hf_default),
+        velhashtable_set_hash(table, nullptr),
+        velhashtable_set_copy(nullptr, vellist_copy_nop), velhashtable_set_copy(table, nullptr),
+        velhashtable_set_compare(nullptr, vellist_cmp_nop),
+        velhashtable_set_compare(table, nullptr),
+        velhashtable_set_free(nullptr, vellist_free_nop), velhashtable_set_free(table, nullptr),
+        velpriq_free(nullptr),
+    };
+    for (size_t i = 0; i < std::size(refused); ++i) EXPECT_EQ(refused[i], 1) << "call " << i;
+    EXPECT_EQ(vellist_behead(nullptr), nullptr);
+    EXPECT_EQ(vellist_find(nullptr, "kept"), nullptr);
+    EXPECT_EQ(vellist_find(list, nullptr), nullptr);
+    EXPECT_EQ(velpriq_get(nullptr), nullptr);
+    EXPECT_EQ(velpriq_getpri(nullptr, 0), nullptr);
+    EXPECT_EQ(velqueue_peek(nullptr), nullptr);
+    vellist_apply(nullptr, vellist_free_nop);
+    vellist_apply(list, nullptr);
+    EXPECT_EQ(items(list), Strings{"kept"});  // the hooks are still the string ones
+    EXPECT_STREQ(static_cast<char *>(vellist_find(list, "kept")), "kept");
+    vellist_do_free(list, 1);
+    velhashtable_free(table);
 }
 
 }  // namespace

@@ -85,6 +85,13 @@ TEST_F(VurlOpsTest, DataIsStoredAsGivenAndReadBackAsAsked) {
                                       nullptr, nullptr),
               0);
     EXPECT_EQ(get_data("http://none/", 42), "0 0 0 0 md5= links=- 42 db=-");
+    // Every output may be left out, for a URL with a record or without.
+    for (const char *url : {"http://a/", "http://none/"}) {
+        visited_url_get_data(url, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr);
+    }
+    EXPECT_EQ(get_data("http://a/", -1),
+              "200 1700000001 1699999995 0 md5=" + digest_32 + " links=2 3 db=other");
 }
 
 TEST_F(VurlOpsTest, ANewLinkGetsARecordUnderTheNextIdFirst) {
