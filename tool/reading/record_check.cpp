@@ -10,9 +10,11 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 
+#include "extra/files.h"
 #include "robot/vurl_writer_lock.h"
 #include "tool/reading/reader_child.h"
 #include "tool/reading/temp_file.h"
@@ -22,6 +24,8 @@ namespace {
 // A verifier that could not do its work for want of room or resources exits
 // with this plus the errno, which fits an exit status for each of them.
 constexpr int kShortOfExit = 128;
+// Berkeley DB's message when a scratch file for its cache cannot be made.
+constexpr char kNoBackingFile[] = "BDB3014 ";
 
 // Errors that say nothing about the file: the verifier's own scratch, its
 // memory, or the reading of the file failed.
@@ -52,6 +56,19 @@ bool is_want_of_resources(int error) {
     _exit(1);
 }
 
+// Berkeley DB says so when it cannot make its scratch file, and then tries
+// again for each page its cache gives up, which takes minutes on a large file.
+// The first such message ends the verifier: it could not do its work, for
+// want of the room a new scratch file shows it lacks. Other messages are
+// printed as Berkeley DB prints them.
+void on_verifier_message(const DB_ENV *, const char *prefix, const char *message) {
+    std::fprintf(stderr, "%s: %s\n", prefix, message);
+    if (std::strstr(message, kNoBackingFile) == nullptr) return;
+    TempFile probe;
+    const int error = probe.fd() < 0 ? probe.error() : write_all(probe.fd(), "", 1);
+    exit_verifier(is_want_of_resources(error) ? error : EIO);
+}
+
 // Verifies path in this process, the verifier's child; Berkeley DB's
 // result. The verifier keeps what it learns of the pages in a database of
 // its own, which spills to a scratch file as large as the file verified;
@@ -61,7 +78,7 @@ int verify_here(const std::string &path) {
     DB_ENV *env = nullptr;
     int ret = db_env_create(&env, 0);
     if (ret != 0) return ret;
-    env->set_errfile(env, stderr);
+    env->set_errcall(env, on_verifier_message);
     env->set_errpfx(env, "robot");
     const std::string scratch = TempFile::scratch_directory();
     ret = env->set_tmp_dir(env, scratch.c_str());
