@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "log/log.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -88,6 +90,72 @@ TEST(Velio, PassingTheLimitSpillsEveryByteToATemporaryFile) {
     EXPECT_EQ(read_file(path), first + second + "z");
     velio_reset(v.get());
     EXPECT_FALSE(file_exists(path));
+}
+
+// A spill moves what memory held to the file and gives up the block; one
+// whose file cannot be made keeps everything in memory, and says why.
+TEST(Velio, ASpillMovesWhatMemoryHeldAndAFailedOneKeepsItAll) {
+    ScratchDir dir;
+    vellog_init(1, dir.file("log").c_str());
+    const std::string held = "in memory", more(5000, 'x');
+    for (const char *name : {"spill", "missing/spill"}) {
+        SCOPED_TRACE(name);
+        const bool spills = std::string(name) == "spill";
+        Velio v = make(5000);  // the first block of 4096 bytes holds the first append
+        v->filename = strdup(dir.file(name).c_str());
+        ASSERT_EQ(append(v.get(), held), 9);
+        ASSERT_EQ(v->memsize, 4096u);
+        EXPECT_EQ(append(v.get(), more), 5000);
+        EXPECT_EQ(v->mode, spills ? kVelioFile : kVelioMemory);
+        EXPECT_EQ(v->membuf == nullptr && v->memsize == 0, spills);
+        EXPECT_EQ(read_all(v.get()), held + more);
+        if (spills) {
+            EXPECT_EQ(read_file(dir.file(name)), held + more);
+        }
+    }
+    vellog_terminate();
+    EXPECT_NE(read_file(dir.file("log"))
+                  .find("ERROR: velio_append: " + dir.file("missing/spill") +
+                        ": No such file or directory\n"),
+              std::string::npos);
+}
+
+// A spill file that has gone since its descriptor was released takes no
+// more bytes, and those refused are not counted.
+TEST(Velio, AFileThatCannotBeReopenedTakesAndCountsNoMore) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.file("sub"));
+    Velio v = make(1);
+    v->filename = strdup(dir.file("sub/spill").c_str());
+    ASSERT_EQ(append(v.get(), "abc"), 3);
+    ASSERT_EQ(v->mode, kVelioFile);
+    EXPECT_EQ(velio_releasefd(v.get()), 0);
+    std::filesystem::remove_all(dir.file("sub"));
+    EXPECT_EQ(append(v.get(), "def"), 0);
+    EXPECT_EQ(v->length, 3u);
+}
+
+// A reset empties the buffer for a new start: reading starts at byte 0
+// again, and the mode stays, but for a duplicated buffer, which goes on as
+// a file.
+TEST(Velio, AResetStartsReadingAgainAndKeepsTheMode) {
+    Velio mem = make(), dup = make();
+    char piece[8];
+    for (velio *v : {mem.get(), dup.get()}) {
+        ASSERT_EQ(append(v, "abc"), 3);
+        ASSERT_EQ(velio_copy(v, piece, 3), 3);
+    }
+    EXPECT_EQ(velio_finish(mem.get()), 0);
+    velio_dup2file(dup.get());
+    for (velio *v : {mem.get(), dup.get()}) {
+        velio_reset(v);
+        ASSERT_EQ(append(v, "xy"), 2);
+        velio_append(v, nullptr, 0);  // the write-behind block to the file
+        EXPECT_EQ(velio_copy(v, piece, sizeof piece), 2);
+        EXPECT_EQ(std::string(piece, 2), "xy");
+    }
+    EXPECT_EQ(mem->mode, kVelioMemory);
+    EXPECT_EQ(dup->mode, kVelioFile);
 }
 
 TEST(Velio, AfterAGrowthFailsEveryAppendFailsUntilTheReset) {

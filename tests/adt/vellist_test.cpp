@@ -151,18 +151,26 @@ TEST(AdtArguments, EveryEntryRefusesANullStructureItemOrHook) {
     velhashtable *table = nullptr;
     ASSERT_EQ(velhashtable_create(1, &table), 0);
     const int refused[] = {
-        vellist_set_compare(nullptr, vellist_cmp_nop), vellist_set_compare(list, nullptr),
-        vellist_set_free(nullptr, vellist_free_nop), vellist_set_free(list, nullptr),
-        vellist_set_copy(nullptr, vellist_copy_nop), vellist_set_copy(list, nullptr),
-        vellist_append(nullptr, "x"), vellist_append(list, nullptr),
-        vellist_prepend(nullptr, "x"), vellist_prepend(list, nullptr),
-        vellist_delete(nullptr, "kept"), vellist_delete(list, nullptr),
+        vellist_set_compare(nullptr, vellist_cmp_nop),
+        vellist_set_compare(list, nullptr),
+        vellist_set_free(nullptr, vellist_free_nop),
+        vellist_set_free(list, nullptr),
+        vellist_set_copy(nullptr, vellist_copy_nop),
+        vellist_set_copy(list, nullptr),
+        vellist_append(nullptr, "x"),
+        vellist_append(list, nullptr),
+        vellist_prepend(nullptr, "x"),
+        vellist_prepend(list, nullptr),
+        vellist_delete(nullptr, "kept"),
+        vellist_delete(list, nullptr),
         velhashtable_set_hash(nullptr, velhashtable_hf_default),
         velhashtable_set_hash(table, nullptr),
-        velhashtable_set_copy(nullptr, vellist_copy_nop), velhashtable_set_copy(table, nullptr),
+        velhashtable_set_copy(nullptr, vellist_copy_nop),
+        velhashtable_set_copy(table, nullptr),
         velhashtable_set_compare(nullptr, vellist_cmp_nop),
         velhashtable_set_compare(table, nullptr),
-        velhashtable_set_free(nullptr, vellist_free_nop), velhashtable_set_free(table, nullptr),
+        velhashtable_set_free(nullptr, vellist_free_nop),
+        velhashtable_set_free(table, nullptr),
         velpriq_free(nullptr),
     };
     for (size_t i = 0; i < std::size(refused); ++i) EXPECT_EQ(refused[i], 1) << "call " << i;
@@ -176,7 +184,21 @@ TEST(AdtArguments, EveryEntryRefusesANullStructureItemOrHook) {
     vellist_apply(list, nullptr);
     EXPECT_EQ(items(list), Strings{"kept"});  // the hooks are still the string ones
     EXPECT_STREQ(static_cast<char *>(vellist_find(list, "kept")), "kept");
+    EXPECT_EQ(vellist_set_compare(list, vellist_cmp_string) +
+                  vellist_set_free(list, vellist_free_string) +
+                  vellist_set_copy(list, vellist_copy_string),
+              0);
     vellist_do_free(list, 1);
+
+    // A hook given is taken, by the table and every bucket alike.
+    EXPECT_EQ(velhashtable_set_copy(table, vellist_copy_nop), 0);
+    EXPECT_EQ(velhashtable_set_compare(table, vellist_cmp_nop), 0);
+    EXPECT_EQ(velhashtable_set_free(table, vellist_free_nop), 0);
+    EXPECT_TRUE(table->copy == vellist_copy_nop && table->compare == vellist_cmp_nop &&
+                table->free == vellist_free_nop);
+    const vellist *bucket = table->buckets[0];
+    EXPECT_TRUE(bucket->copy == vellist_copy_nop && bucket->compare == vellist_cmp_nop &&
+                bucket->free == vellist_free_nop);
     velhashtable_free(table);
 }
 

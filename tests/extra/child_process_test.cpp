@@ -45,7 +45,9 @@ int in_child(const std::function<int()> &body, const std::string &log = "") {
     return pid < 0 ? -1 : reap_within_ten_seconds(pid);
 }
 
-bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
+bool is_open(int fd) {
+    return fcntl(fd, F_GETFD) != -1;
+}
 
 TEST(CliRun, EveryVariantGivesTheCommandsExitStatus) {
     EXPECT_EQ(vel_cli_run("exit 0", nullptr), 0);
@@ -75,8 +77,8 @@ TEST(CliRun, ASignalDuringTheWaitCallsPollAndTheWaitGoesOn) {
         action.sa_handler = [](int) {};  // no SA_RESTART: the wait is interrupted
         sigaction(SIGUSR1, &action, nullptr);
         polls = 0;
-        const int32_t status = vel_cli_run_poll("kill -USR1 $PPID; sleep 0.2; exit 6", nullptr,
-                                                [] { ++polls; });
+        const int32_t status =
+            vel_cli_run_poll("kill -USR1 $PPID; sleep 0.2; exit 6", nullptr, [] { ++polls; });
         return status == 6 && polls == 1 ? 0 : 1;
     };
     EXPECT_EQ(in_child(body), 0);

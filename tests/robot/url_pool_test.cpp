@@ -279,17 +279,30 @@ TEST_F(UrlPoolTest, EveryCallRefusesWhatIsMissingAndMakesNoFile) {
     std::free(keyless->key);
     keyless->key = nullptr;
     url_obj *out = url.get();
-    const int refused[] = {
-        coll_open(nullptr, DB_CREATE), coll_close(nullptr), coll_put(nullptr, url.get()),
-        coll_put(bank, nullptr), coll_put(bank, keyless.get()), coll_get(nullptr, "a|1", &out),
-        coll_get(bank, nullptr, &out), coll_get(bank, "a|1", nullptr), coll_del(nullptr, "a|1"),
-        coll_del(bank, nullptr), coll_set_cursor(nullptr, url.get()),
-        coll_set_cursor(bank, nullptr), coll_set_cursor(bank, keyless.get()),
-        coll_cursor_del(nullptr), coll_count(nullptr), coll_first(nullptr, &out, nullptr),
-        coll_first(bank, nullptr, nullptr), coll_next(nullptr, &out), coll_next(bank, nullptr),
-        coll_clean(nullptr), url_pool_put_url_obj(nullptr), url_pool_backup_url(nullptr),
-        url_pool_backup_url(keyless.get()), url_pool_done_url_by_key(nullptr),
-    };
+    const int refused[] = {coll_open(nullptr, DB_CREATE),
+                           coll_close(nullptr),
+                           coll_put(nullptr, url.get()),
+                           coll_put(bank, nullptr),
+                           coll_put(bank, keyless.get()),
+                           coll_get(nullptr, "a|1", &out),
+                           coll_get(bank, nullptr, &out),
+                           coll_get(bank, "a|1", nullptr),
+                           coll_del(nullptr, "a|1"),
+                           coll_del(bank, nullptr),
+                           coll_set_cursor(nullptr, url.get()),
+                           coll_set_cursor(bank, nullptr),
+                           coll_set_cursor(bank, keyless.get()),
+                           coll_cursor_del(nullptr),
+                           coll_count(nullptr),
+                           coll_first(nullptr, &out, nullptr),
+                           coll_first(bank, nullptr, nullptr),
+                           coll_next(nullptr, &out),
+                           coll_next(bank, nullptr),
+                           coll_clean(nullptr),
+                           url_pool_put_url_obj(nullptr),
+                           url_pool_backup_url(nullptr),
+                           url_pool_backup_url(keyless.get()),
+                           url_pool_done_url_by_key(nullptr)};
     for (size_t i = 0; i < std::size(refused); ++i) EXPECT_EQ(refused[i], 0) << "call " << i;
     EXPECT_EQ(out, nullptr);  // a refused read still clears its output
 
@@ -298,12 +311,16 @@ TEST_F(UrlPoolTest, EveryCallRefusesWhatIsMissingAndMakesNoFile) {
     url_pool_backoff(60);
     pool_db2_lock();  // no lock to take: returns at once
     pool_db2_unlock();
-    const int without_pool[] = {
-        url_pool_put_url_obj(url.get()), url_pool_backup_url(url.get()),
-        url_pool_done_url_by_key("a|1"), url_pool_get_count(), url_pool_refresh_counter(),
-        url_pool_restore_db(), url_pool_clean(), close_all_url_banks(),
-        url_pool_get_dirty_flag(), url_pool_is_ready(),
-    };
+    const int without_pool[] = {url_pool_put_url_obj(url.get()),
+                                url_pool_backup_url(url.get()),
+                                url_pool_done_url_by_key("a|1"),
+                                url_pool_get_count(),
+                                url_pool_refresh_counter(),
+                                url_pool_restore_db(),
+                                url_pool_clean(),
+                                close_all_url_banks(),
+                                url_pool_get_dirty_flag(),
+                                url_pool_is_ready()};
     for (size_t i = 0; i < std::size(without_pool); ++i)
         EXPECT_EQ(without_pool[i], 0) << "call " << i;
     EXPECT_EQ(url_pool_first_url(nullptr), nullptr);
