@@ -127,10 +127,11 @@ TEST(CloseAllFds, ClosesFromTheFirstUpTo255ExceptTheKeptOnes) {
         int a = open("/dev/null", O_RDONLY);
         int b = dup(a);
         dup2(a, 255);
+        dup2(a, 256);
         dup2(a, 300);
         const int32_t keep[] = {b, -1};
         close_all_fds_except(3, keep);
-        bool ok = is_open(300) && is_open(0) && is_open(2);
+        bool ok = is_open(300) && is_open(256) && is_open(0) && is_open(2);
         for (int fd = 3; fd < 256; ++fd) ok = ok && (fd == b) == is_open(fd);
         const int32_t none[] = {-1};
         close_all_fds_except(300, none);

@@ -139,6 +139,7 @@ TEST(DateParse, EachTextNamesTheSameInstantInEveryLocalZone) {
         EXPECT_EQ(ZEZ_ParseTimeString("16 Jan 2024 10:20:30", 0), zone.local_jan) << zone.tz;
         EXPECT_EQ(ZEZ_ParseTimeString("15 Aug 2012 12:00:00 UTC", 0), zone.local_aug) << zone.tz;
         EXPECT_EQ(ZEZ_ParseTimeString("Sun, 06 Nov 1994 08:49:37 GMT", 0), kSunday) << zone.tz;
+        EXPECT_EQ(ZEZ_ParseTimeString("Sun Nov  6 08:49:37 UT 1994", 0), kSunday) << zone.tz;
     }
 }
 
