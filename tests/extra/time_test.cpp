@@ -75,6 +75,8 @@ constexpr Example kExamples[] = {
     {"11/06/94", kNov6},
     {"13/06/94", 771465600},
     {"94/11/06", kNov6},
+    {"71/11/06", 58233600},    // a first field above 70 is the year
+    {"70/11/06", 1168300800},  // 70 is not: day 70 of November 2006, carried on
     {"11/06/05", 1131235200},
     {"11/06/29", -1267142400},
     {"11/06/30", -1235606400},
@@ -122,6 +124,14 @@ constexpr Zone kZones[] = {
     {"Australia/Lord_Howe", 1705360830, 1344994200},  // 30-minute summer time
     {"Europe/Moscow", 1705389630, 1345017600},        // +04 all year in 2012
 };
+
+TEST(DateParse, AScanOfNothingGivesEveryFieldAsMissing) {
+    const TimeTextFields t = scan_time_text("");
+    for (int field : {t.year, t.month, t.day, t.hour, t.minute, t.second, t.weekday})
+        EXPECT_EQ(field, -1);
+    EXPECT_FALSE(t.zone);
+    EXPECT_TRUE(t.unread.empty());
+}
 
 TEST(DateParse, EachTextNamesTheSameInstantInEveryLocalZone) {
     for (const Zone &zone : kZones) {
