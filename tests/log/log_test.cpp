@@ -4,7 +4,9 @@
 #include "log/log.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -98,6 +100,40 @@ TEST_F(ModuleLogTest, ALiveFileAtTheRotationSizeMovesToGenerationZeroBeforeTheNe
         EXPECT_EQ(read_file(generation(0)), r.rotates ? old : "");
         EXPECT_FALSE(file_exists(generation(1)));
     }
+}
+
+// A forced rotation moves what was written, the stream's buffer too, into
+// generation 0. One that cannot make generation 0 (its name too long), or
+// whose generation 0 cannot take it all (cut by a file-size limit), keeps
+// the live file whole.
+TEST_F(ModuleLogTest, AForcedRotationMovesEveryMessageOrLeavesTheLiveFileWhole) {
+    vellog_init(1, path().c_str());
+    vellog_write(1, 3, "x", 1, "moved\n");
+    vellog_rotate_now(1);
+    EXPECT_EQ(marked(read_file(generation(0))), "[T]  1234@0: ERROR: moved\n");
+    EXPECT_EQ(read_file(path()), "");
+
+    const std::string live = dir_.file(std::string(254, 'm'));
+    vellog_init(1, live.c_str());
+    vellog_write(1, 3, "x", 1, "before\n");
+    vellog_rotate_now(1);
+    vellog_write(1, 3, "x", 1, "after\n");
+    vellog_terminate();
+    EXPECT_EQ(marked(read_file(live)), "[T]  1234@0: ERROR: before\n[T]  1234@0: ERROR: after\n");
+
+    ASSERT_TRUE(write_file(path(), std::string(3000, 'o')));
+    EXPECT_EXIT(
+        {
+            vellog_init(1, path().c_str());
+            std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit;
+            limit.rlim_cur = 1024;
+            limit.rlim_max = RLIM_INFINITY;
+            setrlimit(RLIMIT_FSIZE, &limit);
+            vellog_rotate_now(1);  // the copy's close fails
+            std::exit(read_file(path()) == std::string(3000, 'o') ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ModuleLogTest, RotationSizeZeroKeepsTenGenerationsOfOneMessageEach) {
