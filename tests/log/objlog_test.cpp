@@ -4,6 +4,7 @@
 #include "log/objlog.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -164,6 +165,28 @@ TEST_F(ObjlogTest, StandardStreamLogsNeverOpenAFile) {
         EXPECT_EQ(marked(to_stdout ? out : err), "[T]  1234@001: WARNING: to the stream\n");
         EXPECT_EQ(to_stdout ? err : out, "");
     }
+}
+
+// A message to standard output is out of the process at once: one that
+// leaves by _exit (a crash, say) loses none. Without a log, none is written.
+TEST_F(ObjlogTest, AStandardOutputMessageLeavesAtOnceAndNoLogWritesNothing) {
+    flog_do_print("no filter log: dropped\n");
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        open_robot_log("stdout", 5, 1);
+        rlog_write(0, 2, "x", 1, "kept\n");
+        _exit(0);
+    }
+    close(out[1]);
+    std::string got;
+    char piece[256];
+    for (ssize_t n; (n = read(out[0], piece, sizeof piece)) > 0;) got.append(piece, n);
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(marked(got), "[T]  1234@001: WARNING: kept\n");
 }
 
 TEST_F(ObjlogTest, TheFilterLogRotatesOnlyAboveItsThreshold) {
