@@ -125,12 +125,14 @@ constexpr Zone kZones[] = {
     {"Europe/Moscow", 1705389630, 1345017600},        // +04 all year in 2012
 };
 
-TEST(DateParse, AScanOfNothingGivesEveryFieldAsMissing) {
+TEST(DateParse, AScanGivesEachDayItsNumberAndEveryFieldNotGivenAsMissing) {
     const TimeTextFields t = scan_time_text("");
     for (int field : {t.year, t.month, t.day, t.hour, t.minute, t.second, t.weekday})
         EXPECT_EQ(field, -1);
     EXPECT_FALSE(t.zone);
     EXPECT_TRUE(t.unread.empty());
+    const char *days[] = {"Sun", "monday", "TUE", "Wednesday", "thu", "Fri", "Saturday"};
+    for (int day = 0; day < 7; ++day) EXPECT_EQ(scan_time_text(days[day]).weekday, day);
 }
 
 TEST(DateParse, EachTextNamesTheSameInstantInEveryLocalZone) {
