@@ -9,8 +9,10 @@
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "robot/dbt.h"
+#include "robot/btree_page.h"
 #include "robot/page_snapshot.h"
 #include "tests/support/scratch_dir.h"
 
@@ -266,6 +268,67 @@ TEST(PageSnapshot, LeavesNamingOneLongKeyOverAndOverArePassedOverPastTheFilesSiz
     EXPECT_TRUE(all[0].first == key && all[0].second == "v");
     std::string value;
     EXPECT_TRUE(snapshot->get(key, &value));
+}
+
+}  // namespace
+
+namespace {
+
+// A page of 512 bytes, number pgno, of the given type; a leaf's items (key,
+// value, key, ...) packed from its end, an overflow page's bytes after its
+// header.
+std::string page_of(uint8_t type, uint32_t pgno, const std::vector<std::string> &items) {
+    std::string page(512, '\0');
+    auto put16 = [&](size_t at, size_t v) {
+        const uint16_t u = static_cast<uint16_t>(v);
+        std::memcpy(&page[at], &u, 2);
+    };
+    std::memcpy(&page[8], &pgno, 4);
+    page[25] = static_cast<char>(type);
+    if (type == 7) {  // overflow: the bytes' count at 22, no next page
+        page.replace(26, items[0].size(), items[0]);
+        put16(22, items[0].size());
+        return page;
+    }
+    page[24] = 1;  // a leaf's level
+    put16(20, items.size());
+    size_t at = page.size();
+    for (size_t i = 0; i < items.size(); ++i) {
+        at -= 3 + items[i].size();
+        put16(at, items[i].size());
+        page[at + 2] = 1;  // key or data on the page
+        page.replace(at + 3, items[i].size(), items[i]);
+        put16(26 + 2 * i, at);
+    }
+    put16(22, at);
+    return page;
+}
+
+// A leaf is read only when its keys rise strictly; a page shorter than the
+// page size is never read, whatever it claims.
+TEST(BtreePage, ALeafHoldsTogetherOnlyWithRisingKeysAndNoShortPageIsRead) {
+    const btree_page::Layout layout{512, 26, false};
+    std::vector<btree_page::Pair> pairs;
+    const struct {
+        std::vector<std::string> items;
+        btree_page::PageKind kind;
+    } leaves[] = {
+        {{"a", "1", "b", "2", "c", "3"}, btree_page::PageKind::kLeaf},
+        {{"a", "1", "c", "2", "b", "3"}, btree_page::PageKind::kBad},
+        {{"a", "1", "a", "2"}, btree_page::PageKind::kBad},
+    };
+    for (const auto &leaf : leaves) {
+        EXPECT_EQ(btree_page::decode_leaf(layout, 7, page_of(5, 7, leaf.items), &pairs), leaf.kind);
+        EXPECT_EQ(pairs.size(), leaf.kind == btree_page::PageKind::kLeaf ? 3u : 0u);
+    }
+    const std::string leaf = page_of(5, 7, {"a", "1"});
+    EXPECT_EQ(btree_page::decode_leaf(layout, 7, leaf.substr(0, 511), &pairs),
+              btree_page::PageKind::kBad);
+    const std::string overflow = page_of(7, 9, {"part"});
+    const auto part = btree_page::decode_overflow(layout, 9, overflow);
+    ASSERT_TRUE(part.has_value());
+    EXPECT_EQ(part->bytes, "part");
+    EXPECT_FALSE(btree_page::decode_overflow(layout, 9, overflow.substr(0, 511)).has_value());
 }
 
 }  // namespace
