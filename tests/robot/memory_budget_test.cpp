@@ -10,7 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "log/objlog.h"
 #include "support/scoped_env.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -33,6 +35,9 @@ TEST(MemoryBudgetTest, TheVariableSetsItWhenItIsANumberOfBytes) {
         {" 5", machine},
         {"99999999999999999999999", machine},
     };
+    // A value that is no number is said at any level of the robot log.
+    ScratchDir dir;
+    robot_log_init(dir.file("robot.log").c_str(), 0, 1 << 30);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value.value_or("(unset)"));
         ScopedEnv env;
@@ -41,6 +46,13 @@ TEST(MemoryBudgetTest, TheVariableSetsItWhenItIsANumberOfBytes) {
         EXPECT_EQ(robot_index_budget(), c.budget / 2);
         EXPECT_EQ(robot_cache_budget(), std::clamp<size_t>(c.budget / 2, 10 << 20, memory));
     }
+    destroy_objlog(rlog);
+    rlog = nullptr;
+    const std::string log = read_file(dir.file("robot.log"));
+    EXPECT_NE(log.find(": ERROR: ROBOT_MEMORY_BUDGET=12x is not a number of bytes; ignored\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("=12345 "), std::string::npos) << log;
 }
 
 }  // namespace

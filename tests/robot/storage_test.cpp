@@ -164,6 +164,24 @@ TEST_F(IdIndirectTest, TheSlotsNeverDeleteARecordAndSetTheCursorOnAnId) {
     EXPECT_EQ(vdb_url->sync(vdb_url), 1);
 }
 
+// With either file closed nothing is stored or read through the slots.
+TEST_F(IdIndirectTest, WithEitherFileClosedNothingIsStoredOrRead) {
+    open_new_db();
+    ASSERT_EQ(put(vdb_url, "A", "a"), 1);
+    for (storage_object *closed : {vdb_id, vdb_url}) {
+        SCOPED_TRACE(closed->name);
+        ASSERT_EQ(sto_close(closed), 1);
+        EXPECT_EQ(put(vdb_url, "B", "b"), 0);
+        EXPECT_EQ(get(vdb_url, "A"), "");
+        DBT key = string_key("A");
+        MallocDbt value;
+        EXPECT_EQ(vurl_get_stored(&key, value.get()), 0);
+        ASSERT_NE(sto_open(closed, DB_CREATE), nullptr);
+    }
+    EXPECT_EQ(stored("A"), "a");
+    EXPECT_EQ(stored("B"), "");
+}
+
 TEST_F(IdIndirectTest, AnUnknownUrlIsNeitherUpdatedNorGivenAnId) {
     open_new_db();
     EXPECT_EQ(put(vdb_url, "D", "d", true), 0);
