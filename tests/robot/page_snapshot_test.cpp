@@ -130,6 +130,17 @@ TEST(PageSnapshot, EveryFormOfFileReadsAsItWasWritten) {
     }
 }
 
+TEST(PageSnapshot, AFileWithoutRecordsHasNoLastKey) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_records(dir.file("empty.db"), Form{"empty"}, Records{}));
+    std::string why;
+    const std::unique_ptr<PageSnapshot> snapshot = PageSnapshot::scan(dir.file("empty.db"), &why);
+    ASSERT_NE(snapshot, nullptr) << why;
+    std::string key = "untouched";
+    EXPECT_FALSE(snapshot->last_key(&key));
+    EXPECT_EQ(key, "untouched");
+}
+
 TEST(PageSnapshot, FilesItCannotReadAreRefusedWithTheReason) {
     ScratchDir dir;
     const Records records = sample_records(50, 3);
