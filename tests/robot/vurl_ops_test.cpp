@@ -194,6 +194,26 @@ TEST_F(VurlOpsTest, LookupsSeeEveryWriteOfVidDbAndEveryUrlAfterAnOpen) {
     EXPECT_EQ(g_vurl_meta.next_id, after);
 }
 
+// A record deleted by its URL (which keeps its id), or a vid.db key deleted
+// under a cursor, is seen by the next lookup.
+TEST_F(VurlOpsTest, DeletesBehindTheSlotsAreSeenByTheNextLookup) {
+    for (const char *url : {"http://a/", "http://b/"})
+        ASSERT_EQ(visited_url_get_status(url, nullptr, 1, 3), 1);
+    const uint32_t a = id_of("http://a/");
+    DBT a_key = string_key("http://a/");
+    int err = -1;
+    EXPECT_EQ(db_indirect_del(vdb_id->db.get(), vdb_url->db.get(), &a_key, 0, &err), 0);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(stored("http://a/"), "");
+    EXPECT_EQ(id_of("http://a/"), a);
+    EXPECT_EQ(visited_url_get_status("http://a/", nullptr, 0, 3), 1);
+    DBT b_key = string_key("http://b/"), found{};
+    ASSERT_EQ(vdb_id->set_cursor(vdb_id, &b_key, &found), 1);
+    ASSERT_EQ(vdb_id->cursor_del(vdb_id), 1);
+    EXPECT_EQ(id_of("http://b/"), 0u);
+    EXPECT_EQ(visited_url_get_status("http://b/", nullptr, 0, 3), 1);
+}
+
 TEST_F(VurlOpsTest, OnlySoundIdsAreHandedOutAndFollowed) {
     // The metadata's key, claimed as a URL: refused with a log line, no id
     // used; as a link it is left out.
