@@ -77,6 +77,24 @@ TEST_F(StorageObjectTest, APutOfAStoredKeyFailsLoggedAndClosesWhileAnUpdateRepla
     EXPECT_EQ(get(obj_, "k"), "new");
 }
 
+// A read into a buffer too small fails, logged as an error, and says the size
+// it needs; a closed file is not read.
+TEST_F(StorageObjectTest, AReadPastItsBufferIsAnErrorAndAClosedFileIsNotRead) {
+    ASSERT_EQ(put(obj_, "k", "twelve bytes"), 1);
+    char small[4];
+    DBT key = string_key("k"), value{};
+    value.data = small;
+    value.ulen = sizeof small;
+    value.flags = DB_DBT_USERMEM;
+    EXPECT_EQ(sto_get(obj_, &key, &value), 0);
+    EXPECT_EQ(value.size, 12u);
+    EXPECT_TRUE(logged(robot_log_text(), ": ERROR: Failed while reading k from database " +
+                                             file("other.db") + " error=" +
+                                             std::to_string(DB_BUFFER_SMALL) + "\n"));
+    ASSERT_EQ(sto_close(obj_), 1);
+    EXPECT_EQ(sto_read(obj_, &key, &value), EINVAL);
+}
+
 TEST_F(StorageObjectTest, DeletesCountDownToZeroAndAMissingKeyCountsAsDeleted) {
     ASSERT_EQ(put(obj_, "x", "1") + put(obj_, "y", "1"), 2);
     EXPECT_EQ(del("x"), 1);
