@@ -331,13 +331,21 @@ TEST_F(UrlPoolTest, EveryCallRefusesWhatIsMissingAndMakesNoFile) {
     EXPECT_FALSE(file_exists(pool_file("enumerate_bak.db")));
 }
 
-// The bank's cursor is set on a key and deletes what it stands on.
+// The bank's cursor is set on a key, the bank opened again first when it was
+// closed, and deletes what it stands on; a record that does not decode is
+// not got.
 TEST_F(UrlPoolTest, TheCursorIsSetOnAKeyAndDeletesTheRecordThere) {
     put_all(pool_->main_bank, {"a|1", "b|1", "c|1"});
+    coll_close(pool_->main_bank);
+    ASSERT_EQ(pool_->main_bank->db, nullptr);
     EXPECT_EQ(coll_set_cursor(pool_->main_bank, make_url("z|1", "http://z").get()), 0);
     ASSERT_EQ(coll_set_cursor(pool_->main_bank, make_url("b|1", "http://b").get()), 1);
     EXPECT_EQ(coll_cursor_del(pool_->main_bank), 1);
     EXPECT_EQ(keys_of(pool_->main_bank), (Strings{"a|1", "c|1"}));
+    ASSERT_EQ(put(pool_->main_bank, "d|1", "no record"), 1);
+    url_obj *raw = nullptr;
+    EXPECT_EQ(coll_get(pool_->main_bank, "d|1", &raw), 0);
+    EXPECT_EQ(raw, nullptr);
 }
 
 }  // namespace
