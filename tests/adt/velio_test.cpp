@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -191,7 +192,9 @@ TEST(Velio, AnAppendPastFourGigabytesIsRefusedNotWrapped) {
     EXPECT_EQ(read_all(v.get()), "abc");
 }
 
-TEST(Velio, FileAppendsArriveInOrderWhateverReadsAndReleasesCameBetween) {
+// on_fd0: the process's standard input is closed, so the file is descriptor
+// 0, as open as any other.
+void appends_arrive_in_order(bool on_fd0) {
     Velio v = make();
     velio_convert2file(v.get());
     std::string expected;
@@ -209,6 +212,9 @@ TEST(Velio, FileAppendsArriveInOrderWhateverReadsAndReleasesCameBetween) {
     // A release closes the descriptor, the waiting bytes (one, too) written
     // first; the next append opens the file again.
     const int fd = v->fd;
+    if (on_fd0) {
+        EXPECT_EQ(fd, 0);
+    }
     velio_releasefd(v.get());
     EXPECT_EQ(fcntl(fd, F_GETFD), -1);
     EXPECT_EQ(read_file(v->filename), expected + "more");
@@ -217,6 +223,17 @@ TEST(Velio, FileAppendsArriveInOrderWhateverReadsAndReleasesCameBetween) {
     EXPECT_EQ(read_file(v->filename), expected + "moret");
     ASSERT_EQ(append(v.get(), "ail"), 3);
     EXPECT_EQ(read_all(v.get()), expected + "moretail");
+}
+
+TEST(Velio, FileAppendsArriveInOrderWhateverReadsAndReleasesCameBetween) {
+    appends_arrive_in_order(false);
+    EXPECT_EXIT(
+        {
+            close(0);
+            appends_arrive_in_order(true);
+            std::exit(testing::Test::HasFailure() ? 1 : 0);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(Velio, AfterAResetTheNextSpillStartsTheOwnersFileEmpty) {

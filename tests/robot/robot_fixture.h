@@ -56,7 +56,7 @@ inline const std::string &robot_home() {
         std::atexit([] { robot_db_shutdown(); });
         return robot_db_init() == 0;
     }();
-    (void)ready;
+    EXPECT_TRUE(ready);
     return dir.path();
 }
 

@@ -159,7 +159,8 @@ TEST_F(VisitedDbTest, ANewDatabaseStoresItsMetadataAtOnceAndAShutdownOnlyWhenAsk
     EXPECT_EQ(g_timestamp, started);
     EXPECT_TRUE(
         logged(module_log_text(),
-               "Visited URL db has unexpected meta info (id = 0), doing exhaustive check...\n"));
+               "ERROR: Visited URL db has unexpected meta info (id = 0), doing exhaustive "
+               "check...\n"));
     g_vurl_meta.next_id = 9;
     visited_url_shutdown(1);
     EXPECT_EQ(stored_meta(), meta_bytes(2, started, 9, 0));

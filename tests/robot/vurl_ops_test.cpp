@@ -318,6 +318,17 @@ TEST_F(VurlOpsTest, MarkingStampsOnceTheTreesOfStartPointsLeftOutOfThisCrawl) {
     EXPECT_EQ(processed("http://d/"), kCrawl);
 }
 
+TEST_F(VurlOpsTest, MarkingFollowsLinkTextsMadeAbsoluteWhenRecordsKeepThem) {
+    add_page("http://x/", {"b.html"});  // the hooks join a link to its page
+    add_page("http://x/b.html", {});
+    g_timestamp = kNextCrawl;
+    g_save_relative_links = 1;
+    mark("http://x/");
+    g_save_relative_links = 0;
+    EXPECT_EQ(processed("http://x/b.html"), kNextCrawl);
+    EXPECT_NE(processed("b.html"), kNextCrawl);
+}
+
 TEST_F(VurlOpsTest, MarkingLeavesUnknownUrlsAndValuesThatDoNotDecodeAsTheyAre) {
     add_page("http://a/", {});
     put_raw("http://short/", "ab");                // too short to hold a stamp
