@@ -160,7 +160,7 @@ int32_t velio_append(velio *v, const void *data, uint32_t n) {
 void velio_increase(velio *v, uint32_t need) {
     if (!in_memory(v) || memory_lost(v)) return;
     const uint32_t size = static_cast<uint32_t>(std::min<uint64_t>(
-        uint64_t{v->memsize} + (need <= v->increment ? v->increment : need), UINT32_MAX));
+        uint64_t{v->memsize} + std::max(need, v->increment), UINT32_MAX));
     // A spill that fails keeps the content in memory, past the limit.
     if (v->maxmem != 0 && size > v->maxmem && spill(v)) return;
     v->memsize = size;

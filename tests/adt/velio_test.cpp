@@ -192,6 +192,16 @@ TEST(Velio, AnAppendPastFourGigabytesIsRefusedNotWrapped) {
     EXPECT_EQ(read_all(v.get()), "abc");
 }
 
+TEST(Velio, SmallAppendsReachTheFileInBlocksOf4096Bytes) {
+    Velio v = make();
+    velio_convert2file(v.get());
+    const std::string block(4095, 'a');
+    append(v.get(), block);
+    EXPECT_EQ(read_file(v->filename), "");
+    append(v.get(), "b");  // would fill the block: what waited is written
+    EXPECT_EQ(read_file(v->filename), block);
+}
+
 // on_fd0: the process's standard input is closed, so the file is descriptor
 // 0, as open as any other.
 void appends_arrive_in_order(bool on_fd0) {
