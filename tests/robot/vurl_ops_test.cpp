@@ -140,6 +140,9 @@ TEST_F(VurlOpsTest, TheWalkGivesEachRecordsUrlInIdOrderPassingOverTheUndecodable
     EXPECT_EQ(walk(), (Strings{"http://b/", "http://a/", "http://c/"}));  // it restarts
     visited_url_shutdown(0);
     EXPECT_EQ(visited_url_first(), nullptr);
+    // Closed files hold no record to change.
+    EXPECT_EQ(visited_url_clear_md5("http://b/"), 0);
+    EXPECT_EQ(visited_url_update_status("http://b/", 5), 0);
 }
 
 TEST_F(VurlOpsTest, StatusAndDigestChangeInPlace) {
