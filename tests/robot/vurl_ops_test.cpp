@@ -293,7 +293,7 @@ TEST_F(VurlOpsTest, GetStatusLogsOnlyAFailedWriteAsUnableToUpdate) {
 
     visited_url_get_status("http://orphan/", nullptr, 1, 3);
     const std::string log = module_log_text();
-    EXPECT_TRUE(logged(log, "Referer http://gone/ for url http://orphan/ not found"));
+    EXPECT_TRUE(logged(log, "ERROR: Referer http://gone/ for url http://orphan/ not found"));
     EXPECT_FALSE(logged(log, "unable to update vurl")) << log;
     EXPECT_EQ(stored("http://orphan/"), orphan_bytes);
     vdb_url->update = refuse_update;
