@@ -93,9 +93,13 @@ TEST_F(CrawldbTest, LinksAnswerEachQuestionAndLeaveTheDirectoryAsItWas) {
     broken = run({"links", "--broken", "--status", "500-599"});
     EXPECT_EQ(broken.out, "http://s/\thttp://s/c\t500\n");
     EXPECT_EQ(broken.err, "crawldb: 1 broken links on 1 pages to 1 distinct targets\n");
+    EXPECT_EQ(run({"links", "--broken"}).err,
+              "crawldb: 3 broken links on 2 pages to 2 distinct targets\n");
     EXPECT_EQ(run({"links", "--to", "http://s/a"}).out, "http://s/\nhttp://s/b\n");
     EXPECT_EQ(run({"links", "--orphans"}).out,
               "http://s/orphan\t5\thttp://s/b\nhttp://s/e\t6\t\nhttp://q/\t9\thttp://s/\n");
+    EXPECT_EQ(json_lines(run({"links", "--orphans", "--json"}).out)[1],
+              (json{{"url", "http://s/e"}, {"id", 6}, {"referer", nullptr}}));
     EXPECT_EQ(run({"links", "--dangling"}).out, "http://s/\tlink\t77\nhttp://s/e\treferer\t88\n");
     EXPECT_EQ(run({"links", "--to", "http://nowhere/"}).status, 1);
     EXPECT_EQ(run({"links", "--broken", "--status", "600"}).status, 1);
@@ -296,10 +300,16 @@ TEST_F(CrawldbTest, DiffNamesWhatWasAddedRemovedAndChanged) {
               "- http://d/gone\n! http://d/status 200->301\n");
     EXPECT_EQ(json::parse(run({"diff", "old", "new", "--summary", "--json"}).out),
               (json{{"added", 1}, {"removed", 1}, {"digest_changed", 1}, {"status_changed", 2}}));
+    EXPECT_EQ(run({"diff", "old", "new", "--summary"}).out,
+              "added 1\nremoved 1\ndigest changed 1\nstatus changed 2\n");
+    EXPECT_EQ(json_lines(run({"diff", "old", "new", "--json"}).out)[2],
+              (json{{"change", "!"}, {"url", "http://d/digest"}, {"old", 200}, {"new", 404}}));
     const ProcessResult same = run({"diff", "new", "new"});
     EXPECT_EQ(same.status, 0);
     EXPECT_EQ(same.out, "");
-    EXPECT_EQ(run({"diff", "old", "nowhere"}).status, 2);
+    const ProcessResult missing = run({"diff", "old", "nowhere"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "crawldb: nowhere: No such file or directory\n");
     EXPECT_EQ(listing(dir_.path()), before);
 
     // A copy of a crawl's files holds files with the ids of the originals:

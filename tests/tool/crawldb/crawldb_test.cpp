@@ -164,6 +164,7 @@ TEST_F(CrawldbTest, ExportWritesEachRecordOnceAsJsonOrTsvAndItsFiltersPickTheRig
           "--status 301,100-199 = 2 6", "--status 418 =", "--progress 4 = 1",
           "--progress 0 --status 200 =", "--prefix http://b.example.co.uk/ = 3 7",
           "--prefix http://www.a = 2", "--prefix http://nowhere/ =",
+          "--prefix http:// = 1 2 3 4 5 7",  // in URL order 5 1 4 3 7 2
           "--host WWW.A.EXAMPLE.CO.UK = 1 2", "--host [2001:db8::1] = 4", "--match ^mailto: = 6",
           "--match co\\.uk/[yz]$ = 2 7", "--since 05-Dec-2026,09:01:01 = 1",
           "--since 28-Nov-2026,09:01:00 --until 04-Dec-2026,09:01:00 = 3 4",

@@ -8,6 +8,7 @@
 
 #include "tool/crawldb/crawldb_fixture.h"
 #include "tool/crawldb/date_option.h"
+#include "tool/crawldb/id_index.h"
 #include "tool/crawldb/int_ranges.h"
 #include "tool/crawldb/text_out.h"
 #include "tool/crawldb/url_host.h"
@@ -116,7 +117,8 @@ TEST(CrawldbTextTest, DatesAreOneDayAndClockInEveryFormOrRefused) {
         {"Monday, 07 December 2026 18:24:26 UTC", 1796667866},
         {"7 Dec 2026 6:24:26 pm", 1796667866}, {"  7 dec 2026 10:00 +0200 ", 1796630400},
         {"7 Dec 2026 10:00 GMT+0200", 1796630400}, {"7 Dec 2026 6:00 -02", 1796630400}, {"29 Feb 2024", 1709164800},
-        {"2026-12-07T18:24:26Z", 1796667866}};
+        {"2026-12-07T18:24:26Z", 1796667866}, {"2026-12-07T20:24:26+02:00", 1796667866},
+        {"2026-12-07T16:24:26-02:00", 1796667866}};
     for (const auto &[text, seconds] : accepted) EXPECT_EQ(parse_date_option(text), seconds) << text;
     // Impossible days and clocks, words left over, fields given twice,
     // a weekday that is not the date's, missing fields.
@@ -127,9 +129,18 @@ TEST(CrawldbTextTest, DatesAreOneDayAndClockInEveryFormOrRefused) {
           "7th Dec 2026", "7 Dec 2026 8 Dec", "7 Dec 2026 2027", "7 Dec 2026 10:00 11:00",
           "Tue, 07 Dec 2026", "Mon Tue 07 Dec 2026", "7 Dec 2026 UTC GMT", "7 Dec 2026 +0100 UTC",
           "7 Dec 2026 UTC UTC", "7 Dec 2026 +2400", "7 Dec 2026 -0160", "7 Dec 2026 +0100 -0100", "7 Dec 2026 10:00:", "7 Dec 2026 !", "Dec 2026", "7 Dec", "",
-          "2026-02-31", "2026-12-07T24:00", "2026-12-07T10:00Zjunk", "-1", "4294967296"}) {
+          "2026-02-31", "2026-12-07T24:00", "2026-12-07T10:00Zjunk", "2026-12-07T10:00*02:00", "-1", "4294967296"}) {
         EXPECT_EQ(parse_date_option(text), std::nullopt) << text;
     }
+}
+
+TEST(CrawldbTextTest, AnIdIndexFindsEveryIdAfterGaps) {
+    IdIndex index;
+    const uint32_t ids[] = {1, 2, 5, 6, 9};
+    for (size_t i = 0; i < std::size(ids); ++i) EXPECT_EQ(index.add(ids[i]), i);
+    for (size_t i = 0; i < std::size(ids); ++i) EXPECT_EQ(index.find(ids[i]), i) << ids[i];
+    for (uint32_t absent : {0u, 3u, 7u, 10u}) EXPECT_EQ(index.find(absent), IdIndex::kNone);
+    EXPECT_EQ(index.last(), 9u);
 }
 
 TEST(CrawldbTextTest, HostsComeFromTheAuthorityWhateverThePathHolds) {
