@@ -263,6 +263,9 @@ TEST_F(CrawldbTest, PlanListsWhatTheLibrarysPassesHandOnInTheSameOrder) {
     // 9 are left; 2 has no digest.
     EXPECT_EQ(listed(plan.out, "url"), (Strings{"http://s/orphan", "http://q/"}));
     EXPECT_EQ(json_lines(plan.out).back()["summary"]["by_host"], (json{{"q", 1}, {"s", 1}}));
+    EXPECT_EQ(run({"plan"}).out,
+              "http://s/orphan\tpages\nhttp://q/\tpages\n\n"
+              "handed on: 2\nby database\n  pages\t2\nby host\n  q\t1\n  s\t1\n");
     write_graph(dir_.file("odd"), true);
     const Strings odd = listed(run({"plan", "--json", "-h", "odd"}).out, "url");
     EXPECT_EQ(odd.size(), 6u);
@@ -364,10 +367,20 @@ TEST_F(CrawldbTest, PoolCountsEachBankByCollectionAndListsOneCollection) {
               "waiting\ta.test|1http://a.test/x\thttp://a.test/x\t16\t1\t7\t\t\n"
               "waiting\ta.test|2http://a.test/y\thttp://a.test/y\t16\t1\t7\tr\t\n");
     // text_b without the value's closing zero.
-    EXPECT_EQ(json::parse(run({"pool", "--collection", "c.test", "--json"}).out)["text_b"], "x\ty");
+    const json c_test = json::parse(run({"pool", "--collection", "c.test", "--json"}).out);
+    EXPECT_EQ(c_test["text_b"], "x\ty");
+    EXPECT_EQ(c_test["bank"], "waiting");
     EXPECT_EQ(run({"pool", "--collection", "c.test"}).out,
               "waiting\tc.test|1http://c.test/\thttp://c.test/\t16\t1\t7\t\tx\xEF\xBF\xBDy\n");
     EXPECT_EQ(run({"pool", "--collection", "d.test"}).status, 1);
+    EXPECT_EQ(run({"pool", "--hosts"}).out,
+              "waiting 4, in work 0\n\n"
+              "collection     waiting     in work\n"
+              "a.test               2           0\nb.test               1           0\n"
+              "c.test               1           0\n\n"
+              "host       waiting     in work\n"
+              "a.test           2           0\nb.test           1           0\n"
+              "c.test           1           0\n");
     EXPECT_EQ(listing(dir_.path()), before);
 }
 

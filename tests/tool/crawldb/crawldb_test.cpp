@@ -83,6 +83,15 @@ TEST_F(CrawldbTest, StatsCountsTheRecordsAndGroupsTheirHosts) {
         "by_status_class": {"1xx": 1, "2xx": 1, "3xx": 1, "4xx": 1, "5xx": 1, "other": 2},
         "by_database": {"pages": 2, "": 5}, "by_depth_countdown": {"0": 6, "3": 1},
         "freshness": {"1d": 2, "7d": 1, "30d": 2, "older": 1, "never": 1}})"));
+    // The text: a table for each count, names aligned.
+    const std::string text = run({"stats"}).out;
+    EXPECT_NE(text.find("  processed this crawl             2\n"
+                        "  crawl in progress since 2026-12-04 08:00:00 UTC\n"),
+              std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with("\nfreshness (last visit, against the newest)\n"
+                               "  1d                2\n  7d                1\n"
+                               "  30d               2\n  older             1\n"
+                               "  never             1\n")) << text;
 
     // A line "name: records unfetched 2xx 3xx 4xx 5xx" a row, in name order;
     // the rows come most records first.
