@@ -9,7 +9,8 @@ The operators, each a change of one line that still reads as C++:
   negation     a logical ! dropped
   return       a returned constant changed (0 and 1, true and false, -1 to 0)
   delete       a statement deleted: a call (free and unlock among them), an
-               assignment or increment, or an early return behind an if
+               assignment or increment, or an early return behind an if (the if
+               and its condition, calls and all, stay)
 
 Comments, string and character literals, preprocessor lines and
 static_asserts are never changed; the code is formatted with spaces around
@@ -151,6 +152,8 @@ def describe(text, site):
     line = text.split("\n")[site.line - 1]
     before = line[site.start:site.end].strip() or "(nothing)"
     after = site.replacement.strip() or "(deleted)"
-    if site.operator == "delete":
+    # A whole statement deleted is shown whole; an early return deleted is
+    # shown alone, since the condition before it (and any call in it) stays.
+    if site.operator == "delete" and not site.replacement:
         before = line.strip()
     return f"{site.operator}: {before[:60]} -> {after[:40]}"
