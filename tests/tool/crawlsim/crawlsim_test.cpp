@@ -194,7 +194,8 @@ TEST_F(CrawlsimTest, CrawlpeekReportsWhatCrawlsimWrote) {
 
 TEST_F(CrawlsimTest, OptionsOutsideTheirRangesPrintTheUsage) {
     for (const std::vector<std::string> &args :
-         {std::vector<std::string>{"-x"}, {"-n", "0"}, {"-t", "65"}, {"-t", "many"}, {"-n"}}) {
+         {std::vector<std::string>{"-x"}, {"-n", "0"}, {"-t", "65"}, {"-t", "many"}, {"-t", "4x"},
+          {"-n"}}) {
         ProcessResult s = sim(args);
         EXPECT_EQ(s.status, 1) << args[0];
         EXPECT_EQ(s.out, "");
