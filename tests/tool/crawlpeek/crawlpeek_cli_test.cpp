@@ -150,4 +150,19 @@ TEST_F(CrawlpeekCliTest, AReaderBroughtDownBySignalEndsWithStatusOneAndSaysSo) {
     EXPECT_NE(log().find(": ERROR: Reading the database ended with signal 9\n"), std::string::npos);
 }
 
+// A dump into a pipe nobody reads ends as any program writing there does: by
+// SIGPIPE, silently, though it is the reader child that met the pipe.
+TEST_F(CrawlpeekCliTest, OutputToAClosedPipeEndsTheDumpBySigpipe) {
+    ASSERT_EQ(run_process(CRAWLSIM_BINARY, {"-n", "30", "-t", "1"}, dir_.path()).status, 0);
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    close(pipe_fds[0]);
+    RunningProcess peek = start_process(CRAWLPEEK_BINARY, {}, dir_.path(), pipe_fds[1]);
+    close(pipe_fds[1]);
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(peek.pid, &wstatus, 0), peek.pid);
+    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGPIPE) << wstatus;
+    EXPECT_EQ(read_file(peek.capture->file("err")), "");
+}
+
 }  // namespace
