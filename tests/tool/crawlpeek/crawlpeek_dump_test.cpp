@@ -178,7 +178,9 @@ TEST(CrawlpeekDumpTest, EachModePrintsWhatTheRecordsHold) {
         const std::string what = testing::PrintToString(r.args);
         EXPECT_EQ(p.status, r.status) << what;
         EXPECT_EQ(p.out, r.out) << what;
-        // The verifier's own lines ("robot: ...") are Berkeley DB's.
+        // The verifier's own lines ("robot: ...") are Berkeley DB's, and say
+        // what damage it found.
+        EXPECT_EQ(p.err.find("robot: ") != std::string::npos, r.status == 1) << what << p.err;
         std::string err;
         std::istringstream lines(p.err);
         for (std::string line; std::getline(lines, line);) {
