@@ -266,6 +266,8 @@ TEST_F(CrawldbTest, PlanListsWhatTheLibrarysPassesHandOnInTheSameOrder) {
     EXPECT_EQ(run({"plan"}).out,
               "http://s/orphan\tpages\nhttp://q/\tpages\n\n"
               "handed on: 2\nby database\n  pages\t2\nby host\n  q\t1\n  s\t1\n");
+    EXPECT_EQ(run({"plan", "--summary"}).out,
+              "handed on: 2\nby database\n  pages\t2\nby host\n  q\t1\n  s\t1\n");
     write_graph(dir_.file("odd"), true);
     const Strings odd = listed(run({"plan", "--json", "-h", "odd"}).out, "url");
     EXPECT_EQ(odd.size(), 6u);
