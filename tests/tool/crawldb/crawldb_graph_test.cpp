@@ -268,6 +268,16 @@ TEST_F(CrawldbTest, PlanListsWhatTheLibrarysPassesHandOnInTheSameOrder) {
               "handed on: 2\nby database\n  pages\t2\nby host\n  q\t1\n  s\t1\n");
     EXPECT_EQ(run({"plan", "--summary"}).out,
               "handed on: 2\nby database\n  pages\t2\nby host\n  q\t1\n  s\t1\n");
+    // A start point whose link leads back, behind the walk, to a page that
+    // leads on: both are followed, and nothing is left to hand on.
+    SampleDb chain;
+    chain.add(page("http://t/x", kEarlier, true, 200, 3, {2}));
+    chain.add(page("http://t/y", kEarlier, true, 200, 1, {}));
+    chain.add(page("http://t/", kEarlier, true, 200, {}, {1}));
+    chain.set_meta(2, kStart, 4, 0);
+    ASSERT_EQ(chain.write(dir_.file("chain")), "");
+    EXPECT_EQ(passes_hand_on(dir_.file("chain")), Strings{});
+    EXPECT_EQ(listed(run({"plan", "--json", "-h", "chain"}).out, "url"), Strings{});
     write_graph(dir_.file("odd"), true);
     const Strings odd = listed(run({"plan", "--json", "-h", "odd"}).out, "url");
     EXPECT_EQ(odd.size(), 6u);
