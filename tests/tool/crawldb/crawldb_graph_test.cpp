@@ -263,11 +263,9 @@ TEST_F(CrawldbTest, PlanListsWhatTheLibrarysPassesHandOnInTheSameOrder) {
     // 9 are left; 2 has no digest.
     EXPECT_EQ(listed(plan.out, "url"), (Strings{"http://s/orphan", "http://q/"}));
     EXPECT_EQ(json_lines(plan.out).back()["summary"]["by_host"], (json{{"q", 1}, {"s", 1}}));
-    EXPECT_EQ(run({"plan"}).out,
-              "http://s/orphan\tpages\nhttp://q/\tpages\n\n"
-              "handed on: 2\nby database\n  pages\t2\nby host\n  q\t1\n  s\t1\n");
-    EXPECT_EQ(run({"plan", "--summary"}).out,
-              "handed on: 2\nby database\n  pages\t2\nby host\n  q\t1\n  s\t1\n");
+    const std::string counts = "handed on: 2\nby database\n  pages\t2\nby host\n  q\t1\n  s\t1\n";
+    EXPECT_EQ(run({"plan"}).out, "http://s/orphan\tpages\nhttp://q/\tpages\n\n" + counts);
+    EXPECT_EQ(run({"plan", "--summary"}).out, counts);
     // A start point whose link leads back, behind the walk, to a page that
     // leads on: both are followed, and nothing is left to hand on.
     SampleDb chain;

@@ -40,12 +40,15 @@ std::vector<Reader> every_reader() {
     return readers;
 }
 
+// The crawl's files: pages of 4 KB, their type at byte 25.
+constexpr size_t kPage = 4096;
+constexpr char kInnerPage = 3;
+constexpr char kLeafPage = 5;
+
 // Blanks every inner page of the B-tree file at path, as a crawler's file on
 // disk lacks them (they stay in its cache): only its leaf pages lead to
 // records. The number of pages blanked.
 int blank_inner_pages(const std::string &path) {
-    constexpr size_t kPage = 4096;
-    constexpr char kInnerPage = 3;
     std::string bytes = read_file(path);
     int blanked = 0;
     for (size_t at = kPage; at + kPage <= bytes.size(); at += kPage) {
@@ -109,10 +112,10 @@ TEST_F(LiveReadingTest, AWholeWalkNamesTheLeafPagesItPassedOver) {
     ASSERT_EQ(vurl_writer_lock_take(dir_.file("robot/url-visited.db").c_str()), 1);
     const std::string path = dir_.file("robot/url-visited.db");
     const std::string bytes = read_file(path);
-    std::string torn(4096, '\0');
-    const uint32_t pgno = static_cast<uint32_t>(bytes.size() / torn.size());
+    std::string torn(kPage, '\0');
+    const uint32_t pgno = static_cast<uint32_t>(bytes.size() / kPage);
     std::memcpy(&torn[8], &pgno, sizeof pgno);
-    torn[25] = 5;  // a leaf
+    torn[25] = kLeafPage;
     ASSERT_TRUE(write_file(path, bytes + torn));
     for (const Reader &reader : {Reader{CRAWLPEEK_BINARY, {}}, Reader{CRAWLDB_BINARY, {"export"}}}) {
         const ProcessResult p = read(reader);
