@@ -36,10 +36,11 @@ class Verification {
     // first after always_first()). A file verified first is judged now:
     // false when it could not be verified (reported). Verified alongside,
     // the file may be damaged while it is read: call finish() before
-    // trusting what was read. A verifier that finds damage first ends this
-    // process at once, silently, with kVerificationStopStatus, so that a
-    // reader going round a damaged page stops; this process must be one that
-    // may end so (a reader's child).
+    // trusting what was read. A verifier that finds damage first, or
+    // crashes, ends this process at once, silently, with
+    // kVerificationStopStatus, so that a reader going round a damaged page
+    // stops; this process must be one that may end so (a reader's child,
+    // whose only children are its verifiers).
     bool add(const std::string &path, const std::string &mark_path, When when);
 
     // Makes every later add verify first, for the whole process.

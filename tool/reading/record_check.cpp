@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <unordered_set>
 
 #include "extra/files.h"
 #include "robot/vurl_writer_lock.h"
@@ -26,6 +27,8 @@ namespace {
 constexpr int kShortOfExit = 128;
 // Berkeley DB's message when a scratch file for its cache cannot be made.
 constexpr char kNoBackingFile[] = "BDB3014 ";
+// Berkeley DB's message when the tree reaches a page a second time.
+constexpr char kLinkedTwice[] = "BDB1090 ";
 
 // Errors that say nothing about the file: the verifier's own scratch, its
 // memory, or the reading of the file failed.
@@ -56,12 +59,36 @@ bool is_want_of_resources(int error) {
     _exit(1);
 }
 
+// What the verifier's child runs when the file fails, if anything.
+const std::function<void()> *verifier_on_failure = nullptr;
+
+// Ends the verifier's child with Berkeley DB's result, running the failure's
+// callback first when the result says the file is damaged.
+[[noreturn]] void end_verifier(int ret) {
+    if (ret != 0 && !is_want_of_resources(ret) && verifier_on_failure != nullptr &&
+        *verifier_on_failure) {
+        (*verifier_on_failure)();
+    }
+    exit_verifier(ret);
+}
+
 // Berkeley DB says so when it cannot make its scratch file, and then tries
 // again for each page its cache gives up, which takes minutes on a large file.
 // The first such message ends the verifier: it could not do its work, for
-// want of the room a new scratch file shows it lacks. Other messages are
-// printed as Berkeley DB prints them.
+// want of the room a new scratch file shows it lacks.
+//
+// Pages that point back up the tree send the verifier round the cycle, each
+// lap saying again that every page below is linked twice, until its stack
+// runs out: tens of seconds and millions of lines. A page said twice to be
+// linked twice ends it at once, as having found the damage it has reported.
+//
+// Other messages are printed as Berkeley DB prints them.
 void on_verifier_message(const DB_ENV *, const char *prefix, const char *message) {
+    static std::unordered_set<std::string> linked_twice;
+    if (std::strncmp(message, kLinkedTwice, sizeof kLinkedTwice - 1) == 0 &&
+        !linked_twice.insert(message).second) {
+        end_verifier(DB_VERIFY_BAD);
+    }
     std::fprintf(stderr, "%s: %s\n", prefix, message);
     if (std::strstr(message, kNoBackingFile) == nullptr) return;
     TempFile probe;
@@ -134,9 +161,8 @@ pid_t start_verifier(const std::string &path, bool quiet,
         const int null = open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDERR_FILENO);
     }
-    const int ret = verify_here(path);
-    if (ret != 0 && !is_want_of_resources(ret) && on_failure) on_failure();
-    exit_verifier(ret);
+    verifier_on_failure = &on_failure;
+    end_verifier(verify_here(path));
 }
 
 // The verifier's result; a verifier short of room or resources did not run,
@@ -146,18 +172,7 @@ VerifyResult wait_verifier(pid_t child, int *reason = nullptr) {
     int status = 0;
     if (!wait_bound_child(child, &status)) return VerifyResult::kNotRun;
     if (WIFSIGNALED(status)) {
-        // A verifier that crashed on the file found it damaged; one that
-        // was killed (out of memory, or by someone) found nothing.
-        switch (WTERMSIG(status)) {
-            case SIGSEGV:
-            case SIGBUS:
-            case SIGABRT:
-            case SIGFPE:
-            case SIGILL:
-                return VerifyResult::kFailed;
-            default:
-                return VerifyResult::kNotRun;
-        }
+        return is_verifier_crash(WTERMSIG(status)) ? VerifyResult::kFailed : VerifyResult::kNotRun;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) > kShortOfExit) {
         if (reason != nullptr) *reason = WEXITSTATUS(status) - kShortOfExit;
@@ -189,6 +204,21 @@ RecordFileState judge(const std::string &path, const std::string &mark_path,
 }
 
 }  // namespace
+
+bool is_verifier_crash(int signal) {
+    // A verifier killed otherwise (out of memory, or by someone) found
+    // nothing.
+    switch (signal) {
+        case SIGSEGV:
+        case SIGBUS:
+        case SIGABRT:
+        case SIGFPE:
+        case SIGILL:
+            return true;
+        default:
+            return false;
+    }
+}
 
 VerifyResult verify_record_file(const std::string &path) {
     return wait_verifier(start_verifier(path, false));

@@ -30,6 +30,11 @@ VerifyResult verify_record_file(const std::string &path);
 // The same, with what the verifier finds left unsaid.
 VerifyResult verify_record_file_quietly(const std::string &path);
 
+// Whether a verifier killed by signal crashed on its file, which counts as
+// finding it damaged; any other signal came from outside. Safe in a signal
+// handler.
+bool is_verifier_crash(int signal);
+
 // Tests the writer's mark on the record file at path, verifies the file with
 // verify when it is not marked, then tests the mark and the file's identity,
 // size and times again: a crawler that took or dropped the mark while the
@@ -54,8 +59,9 @@ class FileCheck {
     // starts the verifier. With damage_signal nonzero the verifier sends it
     // to this process as soon as it finds the file damaged (as finish()
     // would judge it), so that a reader that a damaged page keeps going
-    // round in circles can be stopped. With quiet cleared, what the verifier
-    // finds goes to standard error.
+    // round in circles can be stopped; a verifier that crashes on the file
+    // ends without it (see is_verifier_crash). With quiet cleared, what the
+    // verifier finds goes to standard error.
     FileCheck(const std::string &path, const std::string &mark_path, int damage_signal = 0,
               bool quiet = true);
     // Stops a verifier still running.

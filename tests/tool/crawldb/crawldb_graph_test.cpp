@@ -398,15 +398,9 @@ TEST_F(CrawldbTest, PoolCountsEachBankByCollectionAndListsOneCollection) {
 
 namespace {
 
-// Pages of a crawl overwritten past their headers: readers may crash or
-// fail on them before the verifier speaks, yet each command ends the same
-// way every time.
-TEST_F(CrawldbTest, ADamagedCrawlIsRefusedByEveryCommandAndReportedByCheck) {
-    ASSERT_EQ(run_process(CRAWLSIM_BINARY, {"-n", "3000", "-l", "6", "-c", "2", "-k"}, dir_.path())
-                  .status,
-              0);
-    const std::string path = dir_.file("robot/url-visited.db");
-    std::string bytes = read_file(path);
+// Pages overwritten past their headers: readers may crash or fail on them
+// before the verifier speaks.
+void overwrite_pages(std::string &bytes) {
     std::mt19937 random(7);
     for (int i = 0; i < 20; ++i) {
         const size_t page = 1 + random() % (bytes.size() / 4096 - 1);
@@ -414,12 +408,37 @@ TEST_F(CrawldbTest, ADamagedCrawlIsRefusedByEveryCommandAndReportedByCheck) {
             bytes[at] = static_cast<char>(random());
         }
     }
-    ASSERT_TRUE(write_file(path, bytes));
+}
+
+// The root's last child made the root itself: a search below it, and
+// Berkeley DB's verifier, go round for ever unless stopped.
+void point_root_at_itself(std::string &bytes) {
+    uint32_t root_page = 0;  // named by the meta page
+    std::memcpy(&root_page, &bytes[88], 4);
+    const size_t root = 4096 * size_t{root_page};
+    uint16_t entries = 0, last = 0;
+    std::memcpy(&entries, &bytes[root + 20], 2);
+    std::memcpy(&last, &bytes[root + 26 + 2 * (entries - 1)], 2);
+    std::memcpy(&bytes[root + last + 4], &bytes[88], 4);
+}
+
+// Each command ends the same way every time, and soon.
+TEST_F(CrawldbTest, ADamagedCrawlIsRefusedByEveryCommandAndReportedByCheck) {
+    ASSERT_EQ(run_process(CRAWLSIM_BINARY, {"-n", "3000", "-l", "6", "-c", "2", "-k"}, dir_.path())
+                  .status,
+              0);
+    const std::string path = dir_.file("robot/url-visited.db");
+    const std::string sound = read_file(path);
     const std::string refusal = "crawldb: " + path +
                                 " does not pass verification: it is damaged (see crawldb check)\n";
-    for (int round = 0; round < 2; ++round) {
-        for (const Strings &command : {Strings{"stats"}, Strings{"export"}, Strings{"plan"},
-                                       Strings{"links", "--orphans"}, Strings{"pool"}}) {
+    for (int round = 0; round < 4; ++round) {
+        std::string bytes = sound;
+        (round % 2 == 0 ? overwrite_pages : point_root_at_itself)(bytes);
+        ASSERT_TRUE(write_file(path, bytes));
+        for (const Strings &command :
+             {Strings{"stats"}, Strings{"export"}, Strings{"export", "--prefix", "http://"},
+              Strings{"plan"}, Strings{"links", "--orphans"}, Strings{"links", "--broken"},
+              Strings{"pool"}}) {
             const ProcessResult p = run(command);
             EXPECT_EQ(p.status, command[0] == "pool" ? 0 : 2) << command[0];
             if (command[0] != "pool") {
@@ -429,6 +448,15 @@ TEST_F(CrawldbTest, ADamagedCrawlIsRefusedByEveryCommandAndReportedByCheck) {
         const ProcessResult check = run({"check", "--json"});
         EXPECT_EQ(check.status, 1) << check.err;
         EXPECT_EQ(json::parse(check.out)["problems"], (json{{"damaged_file", 1}}));
+        // The dump's verifier names each page it finds linked twice once.
+        const ProcessResult dump = run_process(CRAWLPEEK_BINARY, {}, dir_.path());
+        EXPECT_EQ(dump.status, 1);
+        std::set<std::string> linked_twice;
+        int repeated = 0;
+        for (const std::string &line : split(dump.err, '\n')) {
+            repeated += line.ends_with(": linked twice") && !linked_twice.insert(line).second;
+        }
+        EXPECT_EQ(repeated, 0);
     }
 }
 

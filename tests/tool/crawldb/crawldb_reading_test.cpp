@@ -146,3 +146,39 @@ TEST(ReadingAgain, OutputToAClosedPipeEndsTheCommandAsSigpipeWould) {
 }
 
 }  // namespace
+
+namespace {
+
+// A verifier that crashes on a damaged file sends no signal, yet its end
+// stops a reader verifying alongside as the signal would; a child that ends
+// otherwise leaves the reader reading.
+TEST(VerificationDeathTest, AReaderStopsWhenAVerifierCrashes) {
+    const struct {
+        int signal;  // that ends the child, or 0 for an exit
+        int status;  // the reader's
+    } cases[] = {{0, 7}, {SIGKILL, 7}, {SIGTERM, 7}, {SIGSEGV, kVerificationStopStatus},
+                 {SIGBUS, kVerificationStopStatus}, {SIGABRT, kVerificationStopStatus},
+                 {SIGFPE, kVerificationStopStatus}, {SIGILL, kVerificationStopStatus}};
+    for (const auto &c : cases) {
+        EXPECT_EXIT(
+            {
+                Verification verification;
+                verification.add("/absent/url-visited.db", "/absent/url-visited.db",
+                                 Verification::When::kAlongside);
+                const pid_t child = fork();
+                if (child == 0) {
+                    if (c.signal != 0) {
+                        std::signal(c.signal, SIG_DFL);
+                        raise(c.signal);
+                    }
+                    _exit(0);
+                }
+                waitpid(child, nullptr, 0);
+                _exit(7);
+            },
+            testing::ExitedWithCode(c.status), "")
+            << c.signal;
+    }
+}
+
+}  // namespace
