@@ -198,6 +198,7 @@ TEST_F(CrawlpeekTableTest, ScratchThatFailsIsDroppedAndTheOutputStaysRight) {
         {"no room at all", dir_.file("tmp"), "0", "700"},
         {"room for a block", dir_.file("tmp"), "4", "300"},
         {"room for a kilobyte", dir_.file("tmp"), "1", "1"},
+        {"room for all but the spills", dir_.file("tmp"), "8", "300"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
