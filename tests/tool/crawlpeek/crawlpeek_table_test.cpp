@@ -98,6 +98,11 @@ SampleDb awkward_db(const std::string &long_url) {
     top.link_ids = std::vector<uint32_t>{kTopId, start};
     db.put_record(kTopId, top.bytes());
     db.add(StoredRecord::full("LastProcessTime"));
+    // Past every id handed out, the last record in key order links to a URL
+    // shorter than a spilled entry's fixed bytes.
+    StoredRecord past_top = StoredRecord::full("http://past-top/");
+    past_top.link_ids = std::vector<uint32_t>{db.add(StoredRecord::full("x:"))};
+    db.put_record(kTopId + 1, past_top.bytes());
     db.set_meta(2, 0, static_cast<int32_t>(kTopId), 0);
     return db;
 }
@@ -167,6 +172,7 @@ TEST_F(CrawlpeekTableTest, EveryStoredFormAndUnresolvedIdDumpsAsTheFileReadsIt) 
     EXPECT_NE(literal.out.find("http://far/\n  referer:         http://p/3\n"), std::string::npos);
     EXPECT_NE(literal.out.find("http://top/\n  referer:         http://far/\n"), std::string::npos);
     EXPECT_NE(literal.out.find("  md5:             abc\n"), std::string::npos);
+    EXPECT_NE(literal.out.find("\n  links:           1\n                  x:\n"), std::string::npos);
     EXPECT_NE(literal.out.find("\nhttp://odd-key/\n"), std::string::npos);
     // A referer without a record leaves a starting point.
     EXPECT_NE(literal.out.find("\nhttp://p/0\n  referer:         starting-point\n"),
