@@ -1,4 +1,7 @@
 // The environment, the storage object and the two-file records by id.
+#include <cstring>
+
+#include "robot/record_walk.h"
 #include "robot/robot_fixture.h"
 
 namespace {
@@ -119,6 +122,41 @@ TEST_F(StorageObjectTest, AWalkStartsAtTheSmallestKeyOrTheFirstNotBelowTheGivenO
     ASSERT_EQ(obj_->next(obj_, &key, &value), 1);
     EXPECT_EQ(key_text(&key), "c");
     EXPECT_EQ(obj_->next(obj_, &key, &value), 0);
+}
+
+// A leaf whose next page is an earlier one sends the cursor back over keys
+// it has given: the walk stops there, as a read error, rather than loop.
+TEST_F(StorageObjectTest, AWalkEndsWithAnErrorWhereLeavesLeadBack) {
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_EQ(put(obj_, std::to_string(10000 + i).c_str(), std::string(100, 'v').c_str()), 1);
+    }
+    destroy_storage_object(obj_, 0);
+    std::string bytes = read_file(file("other.db"));
+    uint32_t page_size = 0, last_leaf = 0;
+    std::memcpy(&page_size, &bytes[20], 4);  // in the meta page
+    for (size_t at = page_size; at < bytes.size(); at += page_size) {
+        if (bytes[at + 25] != 5) continue;  // not a leaf
+        if (last_leaf != 0) std::memcpy(&bytes[at + 16], &last_leaf, 4);  // next: the one before
+        std::memcpy(&last_leaf, &bytes[at + 8], 4);
+    }
+    ASSERT_TRUE(write_file(file("other.db"), bytes));
+    // A new environment, whose cache has not kept the pages as they were.
+    DB_ENV *shared = sys_get_db_env();
+    sys_set_db_env(robot_db_open_env(robot_home().c_str()));
+    obj_ = create_storage_object(file("other.db").c_str());
+    ASSERT_NE(sto_open(obj_, DB_RDONLY), nullptr);
+    int read = 0;
+    {
+        RecordWalk walk(obj_);
+        std::string_view key, value;
+        while (walk.next(&key, &value)) ++read;
+        EXPECT_EQ(walk.error(), DB_VERIFY_BAD);
+    }
+    EXPECT_LT(read, 1000);
+    destroy_storage_object(obj_, 0);
+    obj_ = nullptr;
+    robot_db_shutdown();
+    sys_set_db_env(shared);
 }
 
 TEST_F(StorageObjectTest, ACursorDeletesTheRecordItStandsOnAndSyncNeedsAnOpenFile) {
