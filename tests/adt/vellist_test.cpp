@@ -199,7 +199,7 @@ TEST(AdtArguments, EveryEntryRefusesANullStructureItemOrHook) {
     const vellist *bucket = table->buckets[0];
     EXPECT_TRUE(bucket->copy == vellist_copy_nop && bucket->compare == vellist_cmp_nop &&
                 bucket->free == vellist_free_nop);
-    velhashtable_free(table);
+    EXPECT_EQ(velhashtable_free(table), 0);
 }
 
 }  // namespace
