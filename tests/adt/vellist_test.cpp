@@ -113,6 +113,8 @@ TEST(VelstackQueue, StackReversesQueueKeepsOrderAndMatchesOnFourBytes) {
     EXPECT_EQ(velqueue_delete(queue, &key), 0);
     for (int i : {0, 2}) EXPECT_EQ(velqueue_get(queue), &values[i]);
     EXPECT_EQ(velqueue_get(queue), nullptr);
+    velstack_push(stack, &values[0]);  // the caller's: freed with neither
+    velqueue_put(queue, &values[0]);
     EXPECT_EQ(velstack_free(stack), 0);
     EXPECT_EQ(velqueue_free(queue), 0);
 }

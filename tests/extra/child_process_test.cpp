@@ -123,6 +123,19 @@ TEST(Pipe2Cmd, TheCommandReadsItsInputToTheEnd) {
     }
 }
 
+TEST(Pipe2Cmd, WithoutTwoFreeDescriptorsNoCommandStarts) {
+    struct rlimit files;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    const int lowest_free = dup(2);
+    close(lowest_free);
+    const struct rlimit one_left = {static_cast<rlim_t>(lowest_free) + 1, files.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_left), 0);
+    int32_t fd = -1;
+    EXPECT_EQ(libvel_pipe2cmd("true", &fd), -1);
+    setrlimit(RLIMIT_NOFILE, &files);
+    EXPECT_EQ(fd, -1);
+}
+
 TEST(CloseAllFds, ClosesFromTheFirstUpTo255ExceptTheKeptOnes) {
     auto body = [] {
         int a = open("/dev/null", O_RDONLY);
