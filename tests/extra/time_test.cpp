@@ -133,6 +133,8 @@ TEST(DateParse, AScanGivesEachDayItsNumberAndEveryFieldNotGivenAsMissing) {
     EXPECT_TRUE(t.unread.empty());
     const char *days[] = {"Sun", "monday", "TUE", "Wednesday", "thu", "Fri", "Saturday"};
     for (int day = 0; day < 7; ++day) EXPECT_EQ(scan_time_text(days[day]).weekday, day);
+    // The scan stops at the view's end, whatever follows it.
+    EXPECT_EQ(scan_time_text(std::string_view("7 Dec 20269", 10)).year, 2026);
 }
 
 TEST(DateParse, EachTextNamesTheSameInstantInEveryLocalZone) {
