@@ -135,6 +135,7 @@ TEST(DateParse, AScanGivesEachDayItsNumberAndEveryFieldNotGivenAsMissing) {
     for (int day = 0; day < 7; ++day) EXPECT_EQ(scan_time_text(days[day]).weekday, day);
     // The scan stops at the view's end, whatever follows it.
     EXPECT_EQ(scan_time_text(std::string_view("7 Dec 20269", 10)).year, 2026);
+    EXPECT_EQ(scan_time_text("1/2 2026").month, -1);  // a numeric date has two separators
 }
 
 TEST(DateParse, EachTextNamesTheSameInstantInEveryLocalZone) {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -32,6 +34,7 @@ constexpr Uri kUris[] = {
     {"100%", "100%", false},
     {"%4", "%4", false},
     {"AJ", "%41%4a", false},
+    {"\xAA", "%AA", false},
     {"a+b", "a+b", false},
 };
 
@@ -66,6 +69,16 @@ TEST(Files, QueriesAndTemporaryNames) {
     EXPECT_EQ(path.size(), dir.path().size() + 1 + 5 + 6);
     EXPECT_EQ(libvel_filesize(first), 0);
     std::free(first);
+    // A TMPDIR that is no directory, even one that may be written and
+    // searched, leaves the default.
+    ASSERT_TRUE(write_file(dir.file("plain"), ""));
+    chmod(dir.file("plain").c_str(), 0700);
+    env.set("TMPDIR", dir.file("plain"));
+    char *fallback = vel_tempnam("x");
+    ASSERT_NE(fallback, nullptr);
+    EXPECT_EQ(std::string(fallback).rfind("/tmp/x", 0), 0u) << fallback;
+    unlink(fallback);
+    std::free(fallback);
 }
 
 int disposed = 0;
