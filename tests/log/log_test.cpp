@@ -72,6 +72,8 @@ TEST_F(ModuleLogTest, EachDestinationGetsTheMessageAndNoOtherStream) {
         testing::internal::CaptureStderr();
         vellog_init(0, c.name);
         vellog_write(0, 3, "vurl", 1, "where\n");
+        vellog_terminate();
+        vellog_write(0, 3, "vurl", 1, "after the end: nowhere\n");
         EXPECT_EQ(marked(testing::internal::GetCapturedStdout()), c.out) << c.err;
         EXPECT_EQ(marked(testing::internal::GetCapturedStderr()), c.err) << c.out;
     }
