@@ -223,6 +223,11 @@ TEST_F(UrlPoolTest, ReadinessFollowsTheDirtyFlagAndTheBackoff) {
     url_pool_backoff(30);
     url_pool_set_dirty_flag(0);
     EXPECT_EQ(url_pool_is_ready(), 1);
+    // Dirty, the pool is ready at once, and from then on, whatever backoff came between.
+    url_pool_set_dirty_flag(1);
+    url_pool_backoff(30);
+    EXPECT_EQ(url_pool_is_ready(), 1);
+    EXPECT_EQ(url_pool_is_ready(), 1);
     // The host's own hold of the collections is released as it was taken.
     pool_db2_lock();
     pool_db2_unlock();
@@ -260,6 +265,7 @@ TEST_F(UrlPoolTest, RestoreMovesEveryBackedUpUrlAndKeepsTheBackupUntilItHasMoved
 
     // Cleaning replaces the files and creates none that were missing.
     close_all_url_banks();
+    EXPECT_EQ(coll_clean(pool_->main_bank), 1);  // a file made anew
     EXPECT_EQ(url_pool_clean(), 1);
     EXPECT_EQ(coll_count(pool_->main_bank), 0);
     EXPECT_FALSE(file_exists(pool_file("enumerate_bak.db")));
