@@ -18,10 +18,10 @@ namespace {
 class VisitedDbTest : public RobotTest {
   protected:
     // The URLs a, b, c with ids 1, 2, 3, and this metadata.
-    void write_three_urls(uint32_t start, int32_t next_id, uint32_t flags) {
+    void write_three_urls(uint32_t start, int32_t next_id, uint32_t flags, int32_t version = 2) {
         SampleDb db;
         for (const char *url : {"a", "b", "c"}) db.add(StoredRecord::full(url));
-        db.set_meta(2, start, next_id, flags);
+        db.set_meta(version, start, next_id, flags);
         write(db);
     }
 };
@@ -191,6 +191,11 @@ TEST_F(VisitedDbTest, AnUnfinishedCrawlIsResumedAndOnlyTheCrawlerStampsANewOne) 
         visited_url_shutdown(0);
         EXPECT_EQ(stored_meta(), meta_bytes(2, expected, 4, flags));
     }
+    // Metadata of any version above 0 is kept: the crawl goes on from its next id.
+    write_three_urls(1700000000, 4, 0, 1);
+    ASSERT_EQ(visited_url_init(1), 1);
+    EXPECT_EQ(g_vurl_meta.next_id, 4);
+    visited_url_shutdown(0);
     EXPECT_EQ(module_log_text(), "");  // a sound next_id is never repaired
 }
 
