@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "log/log_lines.h"
@@ -79,8 +80,15 @@ TEST_F(ModuleLogTest, EachDestinationGetsTheMessageAndNoOtherStream) {
     }
 }
 
+// The descriptors this process holds.
+size_t open_descriptors() {
+    return static_cast<size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
 // The test is size at least the rotation size, made before each write; the
-// live file stays the same open file, so no "Log Rotated" line starts it.
+// live file stays the same open file, so no "Log Rotated" line starts it, and
+// the copy leaves no descriptor behind.
 TEST_F(ModuleLogTest, ALiveFileAtTheRotationSizeMovesToGenerationZeroBeforeTheNextMessage) {
     const struct {
         size_t before;
@@ -93,10 +101,12 @@ TEST_F(ModuleLogTest, ALiveFileAtTheRotationSizeMovesToGenerationZeroBeforeTheNe
         ASSERT_TRUE(write_file(path(), old));
         std::remove(generation(0).c_str());
         vellog_set_rotate_size(r.rotate_size);
+        const size_t descriptors = open_descriptors();
         vellog_init(1, path().c_str());
         if (r.forced) vellog_rotate_now(1);
         vellog_write(1, 2, "log", 1, "first\n");
         vellog_terminate();
+        EXPECT_EQ(open_descriptors(), descriptors);
         EXPECT_EQ(marked(read_file(path())),
                   (r.rotates ? "" : old) + "[T]  1234@0: WARNING: first\n");
         EXPECT_EQ(read_file(generation(0)), r.rotates ? old : "");
