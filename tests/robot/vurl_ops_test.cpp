@@ -225,6 +225,8 @@ TEST_F(VurlOpsTest, OnlySoundIdsAreHandedOutAndFollowed) {
     EXPECT_TRUE(logged(module_log_text(), "VURL_META_DATA is the visited url metadata's key"));
     add_page("http://a/", {"VURL_META_DATA", "http://b/"});
     EXPECT_EQ(table_entries(record("http://a/")->links), Strings{"http://b/"});
+    EXPECT_TRUE(logged(module_log_text(), "ERROR: Link VURL_META_DATA of http://a/ is the visited "
+                                          "url metadata's key, not a URL; left out\n"));
     EXPECT_EQ(id_of("http://b/"), 2u);
     // An id of 0 in vid.db is damage: the URL is given a new one.
     const std::string zero = be32(0);

@@ -66,6 +66,7 @@ TEST_F(VurlRecordTest, EveryStoredFormDecodesAndEveryValueThatLiesIsRejected) {
         {"a digest area past the end", digest.bytes().substr(0, 40), 1, "none"},
         {"a URL without its zero byte", fixed + '\0' + "http://x", 1, "none"},
         {"a referer id cut to three bytes", full.substr(0, 27), 1, "none"},
+        {"a referer's flag alone", up_to_referer.bytes().substr(0, 24), 1, "none"},
         {"a link id cut to three bytes", full.substr(0, 31), 1, "none"},
         {"a database without its zero byte", full.substr(0, 42), 1, "none"},
         {"bytes left over after database", full.substr(0, 46), 1, "none"},
@@ -73,6 +74,9 @@ TEST_F(VurlRecordTest, EveryStoredFormDecodesAndEveryValueThatLiesIsRejected) {
     };
     for (const auto &[what, bytes, resolve, expected] : rows) {
         EXPECT_EQ(describe(decode_record(bytes, resolve)), expected) << what;
+        visited_url_fields fields;  // the readers' parse takes the same forms
+        EXPECT_EQ(visited_url_parse(bytes.data(), bytes.size(), &fields), expected != "none")
+            << what;
     }
     const std::string log = module_log_text();
     EXPECT_TRUE(logged(log, "Referer (id 40) not found in visited url database for url x\n"));
