@@ -65,6 +65,7 @@ TEST_F(VurlRecordTest, EveryStoredFormDecodesAndEveryValueThatLiesIsRejected) {
         {"nothing after the five words", fixed, 1, "none"},
         {"a digest area past the end", digest.bytes().substr(0, 40), 1, "none"},
         {"a URL without its zero byte", fixed + '\0' + "http://x", 1, "none"},
+        {"a URL without its zero byte, read on as a referer", fixed + '\0' + "\1ABCD", 1, "none"},
         {"a referer id cut to three bytes", full.substr(0, 27), 1, "none"},
         {"a referer's flag alone", up_to_referer.bytes().substr(0, 24), 1, "none"},
         {"a link id cut to three bytes", full.substr(0, 31), 1, "none"},
