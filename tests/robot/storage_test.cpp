@@ -25,7 +25,9 @@ TEST_F(EnvTest, PageSizesFrom1To64KbAreRecordedAndAShutdownForgetsItsEnvironment
         EXPECT_EQ(robot_db_page_size, bytes) << kb;
     }
     DB_ENV *shared = sys_get_db_env();
+    const std::string log_before = robot_log_text();
     sys_set_db_env(robot_db_open_env(robot_home().c_str()));
+    EXPECT_EQ(robot_log_text(), log_before);  // an open that succeeds reports nothing
     EXPECT_EQ(robot_db_shutdown(), 0);
     EXPECT_EQ(sys_get_db_env(), nullptr);
     EXPECT_EQ(robot_db_shutdown(), 0);  // nothing left to close twice

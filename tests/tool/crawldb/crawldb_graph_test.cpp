@@ -262,6 +262,7 @@ TEST_F(CrawldbTest, PlanListsWhatTheLibrarysPassesHandOnInTheSameOrder) {
     // 8 is reached through 7, 3 was processed and stops the walk, so 5 and
     // 9 are left; 2 has no digest.
     EXPECT_EQ(listed(plan.out, "url"), (Strings{"http://s/orphan", "http://q/"}));
+    EXPECT_EQ(json_lines(plan.out)[0]["id"], 5);
     EXPECT_EQ(json_lines(plan.out).back()["summary"]["by_host"], (json{{"q", 1}, {"s", 1}}));
     const std::string counts = "handed on: 2\nby database\n  pages\t2\nby host\n  q\t1\n  s\t1\n";
     EXPECT_EQ(run({"plan"}).out, "http://s/orphan\tpages\nhttp://q/\tpages\n\n" + counts);
@@ -356,26 +357,33 @@ TEST_F(CrawldbTest, PoolCountsEachBankByCollectionAndListsOneCollection) {
     const std::string robot = dir_.file("robot");
     write_graph(robot);
     ASSERT_EQ(write_db_file(robot + "/enumerate.db",
-                            {{"a.test|2http://a.test/y"s + '\0', pool_value("http://a.test/y", "r")},
+                            {{"a.test|2http://a.test/y"s + '\0', pool_value("http://a.test/y", "r s")},
                              {"a.test|1http://a.test/x"s + '\0', pool_value("http://a.test/x", "")},
                              {"b.test|1http://B.test/"s + '\0', pool_value("http://B.test/", "")},
-                             {"c.test|1http://c.test/"s + '\0', pool_value("http://c.test/", "", "x\ty")}}),
+                             {"c.test|1http://c.test/"s + '\0', pool_value("http://c.test/", "", "x\ty")},
+                             {"e.test|1http://e.test/"s + '\0', "undecodable"}}),
+              "");
+    const std::string in_work = robot + "/enumerate_bak.db";
+    ASSERT_EQ(write_db_file(in_work, {{"b.test|1http://b.test/w"s + '\0',
+                                       pool_value("http://b.test/w", "")}}),
               "");
     const auto before = listing(dir_.path());
     const ProcessResult counts = run({"pool", "--json", "--hosts"});
     ASSERT_EQ(counts.status, 0) << counts.err;
+    EXPECT_EQ(counts.err, "");
     const json report = json::parse(counts.out);
-    EXPECT_EQ(report["waiting"], 4);
-    EXPECT_EQ(report["in_work"], 0);
+    EXPECT_EQ(report["waiting"], 5);
+    EXPECT_EQ(report["in_work"], 1);
     EXPECT_EQ(report["collections"],
               (json{{{"collection", "a.test"}, {"waiting", 2}, {"in_work", 0}},
-                    {{"collection", "b.test"}, {"waiting", 1}, {"in_work", 0}},
-                    {{"collection", "c.test"}, {"waiting", 1}, {"in_work", 0}}}));
-    EXPECT_EQ(report["hosts"][1], (json{{"host", "b.test"}, {"waiting", 1}, {"in_work", 0}}));
-    EXPECT_NE(counts.err.find("enumerate_bak.db is missing: counted as empty"), std::string::npos);
+                    {{"collection", "b.test"}, {"waiting", 1}, {"in_work", 1}},
+                    {{"collection", "c.test"}, {"waiting", 1}, {"in_work", 0}},
+                    {{"collection", "e.test"}, {"waiting", 1}, {"in_work", 0}}}));
+    EXPECT_EQ(report["hosts"][1], (json{{"host", "b.test"}, {"waiting", 1}, {"in_work", 1}}));
+    EXPECT_EQ(report["undecodable"], 1);
     EXPECT_EQ(run({"pool", "--collection", "a.test"}).out,
               "waiting\ta.test|1http://a.test/x\thttp://a.test/x\t16\t1\t7\t\t\n"
-              "waiting\ta.test|2http://a.test/y\thttp://a.test/y\t16\t1\t7\tr\t\n");
+              "waiting\ta.test|2http://a.test/y\thttp://a.test/y\t16\t1\t7\tr s\t\n");
     // text_b without the value's closing zero.
     const json c_test = json::parse(run({"pool", "--collection", "c.test", "--json"}).out);
     EXPECT_EQ(c_test["text_b"], "x\ty");
@@ -384,14 +392,17 @@ TEST_F(CrawldbTest, PoolCountsEachBankByCollectionAndListsOneCollection) {
               "waiting\tc.test|1http://c.test/\thttp://c.test/\t16\t1\t7\t\tx\xEF\xBF\xBDy\n");
     EXPECT_EQ(run({"pool", "--collection", "d.test"}).status, 1);
     EXPECT_EQ(run({"pool", "--hosts"}).out,
-              "waiting 4, in work 0\n\n"
+              "waiting 5, in work 1\n\n"
               "collection     waiting     in work\n"
-              "a.test               2           0\nb.test               1           0\n"
-              "c.test               1           0\n\n"
+              "a.test               2           0\nb.test               1           1\n"
+              "c.test               1           0\ne.test               1           0\n\n"
               "host       waiting     in work\n"
-              "a.test           2           0\nb.test           1           0\n"
+              "a.test           2           0\nb.test           1           1\n"
               "c.test           1           0\n");
     EXPECT_EQ(listing(dir_.path()), before);
+    std::filesystem::remove(in_work);
+    EXPECT_NE(run({"pool"}).err.find("enumerate_bak.db is missing: counted as empty"),
+              std::string::npos);
 }
 
 }  // namespace

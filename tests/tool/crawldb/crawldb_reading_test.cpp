@@ -1,15 +1,21 @@
 // A reading that is done again: standard output gets one reading's output,
-// never the second after part of the first.
+// never the second after part of the first; and the progress an operator
+// watches on a terminal.
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "tool/crawldb/crawldb_fixture.h"
+#include "tool/crawldb/progress.h"
 #include "tool/crawldb/reading.h"
 #include "tool/crawldb/verification.h"
 
@@ -179,6 +185,30 @@ TEST(VerificationDeathTest, AReaderStopsWhenAVerifierCrashes) {
             testing::ExitedWithCode(c.status), "")
             << c.signal;
     }
+}
+
+TEST(ProgressTest, AWalkPastTwoSecondsShowsItsCountOnATerminalAndErasesItAtTheEnd) {
+    int master = -1, terminal = -1;
+    ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    Progress::show_on(terminal);
+    {
+        Progress progress("test: a file", 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+        for (int i = 0; i < 4096; ++i) progress.step();  // the count is looked at every 4096
+    }
+    Progress::show_on(STDERR_FILENO);
+    const std::string expected = "\rcrawldb test: a file: 4096 records\r\x1b[K";
+    std::string shown;
+    char buffer[256];
+    pollfd ready{master, POLLIN, 0};
+    while (shown.size() < expected.size() && poll(&ready, 1, 2000) == 1) {
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) break;
+        shown.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(shown, expected);
+    close(terminal);
+    close(master);
 }
 
 }  // namespace

@@ -342,6 +342,7 @@ TEST_F(CrawldbTest, RecordsUnderIdsPastTheLimitAreShownByEveryReader) {
     hi.referer_id = 1;
     top.referer_id = 0x7fffffff;
     db.add(a);
+    db.put_record_key("odd", StoredRecord::full("http://odd/").bytes());  // a key that is no id
     for (const auto &[id, record] : {std::pair{0x7fffffffu, hi}, std::pair{0xffffffffu, top}}) {
         db.put_id(record.url, be32(id));
         db.put_record(id, record.bytes());
@@ -367,7 +368,7 @@ TEST_F(CrawldbTest, RecordsUnderIdsPastTheLimitAreShownByEveryReader) {
     EXPECT_EQ(first["links"], json(dumped["http://a/"].links));
     EXPECT_EQ(first["link_count"], 2);
     EXPECT_EQ(run({"links", "--to", "http://top/"}).out, "http://a/\n");
-    EXPECT_EQ(json::parse(run({"check", "--json"}).out)["problems"]["key_not_id"], 2);
+    EXPECT_EQ(json::parse(run({"check", "--json"}).out)["problems"]["key_not_id"], 3);
 }
 
 // Two sound records, A linking to B found on A, next_id 9; and one change.
@@ -486,6 +487,32 @@ TEST_F(CrawldbTest, VidKeysThatAreNotAUrlAndItsZeroByteMapNoUrl) {
     }
 }
 
+// A directory whose name passes 8 KB, too long for getcwd to give, reached
+// by a short path through three links that each lead 3,000 bytes deeper. It
+// is removed from the bottom up, as no path from the top is short enough.
+class DeepDir {
+  public:
+    explicit DeepDir(const std::string &top) : top_(top) {
+        std::string step;
+        for (int i = 0; i < 12; ++i) step += "/" + std::string(250, 'd');
+        for (std::string at = top_; at.size() < top_.size() + 6; at += "/l") {
+            std::filesystem::create_directories(at + step);
+            std::filesystem::create_directory_symlink(at + step, at + "/l");
+        }
+    }
+    ~DeepDir() {
+        std::error_code ignored;
+        for (std::string at = top_ + "/l/l"; at.size() >= top_.size(); at.resize(at.size() - 2)) {
+            std::filesystem::remove(at + "/l", ignored);
+            std::filesystem::remove_all(at + "/" + std::string(250, 'd'), ignored);
+        }
+    }
+    std::string path() const { return top_ + "/l/l/l"; }
+
+  private:
+    std::string top_;
+};
+
 TEST_F(CrawldbTest, TroubleIsStatusTwoAndOneLineAndNothingIsMade) {
     ASSERT_TRUE(write_file(dir_.file("plain"), "x"));
     std::filesystem::create_directory(dir_.file("empty"));
@@ -505,6 +532,14 @@ TEST_F(CrawldbTest, TroubleIsStatusTwoAndOneLineAndNothingIsMade) {
         EXPECT_EQ(p.err.rfind("crawldb: ", 0), 0u) << line << p.err;
         EXPECT_EQ(p.err.find('\n'), p.err.size() - 1) << line << p.err;
     }
+    {
+        ScratchDir scratch;
+        const DeepDir deep(scratch.path());
+        std::filesystem::create_directory(deep.path() + "/robot");
+        const ProcessResult p = run_process(CRAWLDB_BINARY, {"stats"}, deep.path());
+        EXPECT_EQ(p.status, 2);
+        EXPECT_EQ(p.err, "crawldb: the working directory cannot be read\n");
+    }
     // Each line: the arguments and a word the answer holds.
     for (const std::string line : {"--help stats", "stats --help --by", "export --help --prefix",
                                    "check --help --examples", "--version crawldb"}) {
@@ -517,7 +552,8 @@ TEST_F(CrawldbTest, TroubleIsStatusTwoAndOneLineAndNothingIsMade) {
         EXPECT_NE(p.out.find(word), std::string::npos) << p.out;
     }
     // The commands that read the database leave it as it was.
-    for (const std::string line : {"stats --hosts", "export", "export --prefix http://b", "check"})
+    for (const std::string line : {"stats --hosts", "export", "export --prefix http://b", "check",
+                                   "links --orphans --home robot"})
         EXPECT_NE(run(split(line, ' ')).status, 2) << line;
     EXPECT_EQ(listing(dir_.path()), before);
 }

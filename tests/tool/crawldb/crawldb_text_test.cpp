@@ -78,7 +78,8 @@ TEST(CrawldbTextTest, EscapedTextGivesItsBytesBackAndFlagsOnlyAmbiguousUrls) {
         bool in_json, in_tsv;
     } urls[] = {{"http://a/%FF", false, false}, {"http://a/\xC3\xA9", false, false},
                 {"http://a/\xFF", true, true},  {"http://a/a b", false, true},
-                {"http://a/\x7F", false, true}, {"http://a/\xC3", true, true}};
+                {"http://a/\x7F", false, true}, {"http://a/\xC3", true, true},
+                {"http://a/\xE2\x82\x41", true, true}};  // a third byte that continues nothing
     for (const auto &row : urls) {
         EXPECT_EQ(url_needs_escaping(row.url, true), row.in_json) << row.url;
         EXPECT_EQ(url_needs_escaping(row.url, false), row.in_tsv) << row.url;
@@ -157,12 +158,12 @@ TEST(CrawldbTextTest, HostsComeFromTheAuthorityWhateverThePathHolds) {
         {"http://a.test:/", "a.test"}, {"HTTPS://a.b./", "a.b."}, {"//Host.test/p", "host.test"},
         {"http://[2001:DB8::1]:8080/x y", "[2001:db8::1]"}, {"http://[v1.Fe]/", "[v1.fe]"},
         {"http://a%2Eb/", "a%2eb"}, {"http://b\xC3\xBC" "cher.de/", "b\xC3\xBC" "cher.de"},
-        {"http://192.0.2.7:80", "192.0.2.7"},
+        {"http://192.0.2.7:80", "192.0.2.7"}, {"svn.ssh://S.test/", "s.test"},
         // No authority, or none RFC 3986 reads.
         {"file:///etc/hosts", ""}, {"mailto:x@y", ""}, {"", ""}, {"1http://a/", ""},
         {"http:", ""}, {"http:/a/", ""}, {"http://[::1/", ""}, {"http://[zz]/", ""},
         {"http://[::1]x/", ""}, {"http://[v.x]/", ""}, {"http://a b/", ""}, {"http://a.test:8x/", ""},
-        {"http://a%zz/", ""}, {"http://a%2/", ""}, {"http://a{b}/", ""},
+        {"http://a%zz/", ""}, {"http://a%2/", ""}, {"http://a{b}/", ""}, {"http://a%41{b/", ""},
         {"http://a"s + '\0' + "b/", ""}};
     for (const auto &[url, host] : hosts) EXPECT_EQ(url_host(url), host) << url;
     const std::pair<std::string, std::string> domains[] = {
