@@ -487,32 +487,6 @@ TEST_F(CrawldbTest, VidKeysThatAreNotAUrlAndItsZeroByteMapNoUrl) {
     }
 }
 
-// A directory whose name passes 8 KB, too long for getcwd to give, reached
-// by a short path through three links that each lead 3,000 bytes deeper. It
-// is removed from the bottom up, as no path from the top is short enough.
-class DeepDir {
-  public:
-    explicit DeepDir(const std::string &top) : top_(top) {
-        std::string step;
-        for (int i = 0; i < 12; ++i) step += "/" + std::string(250, 'd');
-        for (std::string at = top_; at.size() < top_.size() + 6; at += "/l") {
-            std::filesystem::create_directories(at + step);
-            std::filesystem::create_directory_symlink(at + step, at + "/l");
-        }
-    }
-    ~DeepDir() {
-        std::error_code ignored;
-        for (std::string at = top_ + "/l/l"; at.size() >= top_.size(); at.resize(at.size() - 2)) {
-            std::filesystem::remove(at + "/l", ignored);
-            std::filesystem::remove_all(at + "/" + std::string(250, 'd'), ignored);
-        }
-    }
-    std::string path() const { return top_ + "/l/l/l"; }
-
-  private:
-    std::string top_;
-};
-
 TEST_F(CrawldbTest, TroubleIsStatusTwoAndOneLineAndNothingIsMade) {
     ASSERT_TRUE(write_file(dir_.file("plain"), "x"));
     std::filesystem::create_directory(dir_.file("empty"));
@@ -533,12 +507,25 @@ TEST_F(CrawldbTest, TroubleIsStatusTwoAndOneLineAndNothingIsMade) {
         EXPECT_EQ(p.err.find('\n'), p.err.size() - 1) << line << p.err;
     }
     {
+        // A working directory whose name passes 8 KB, too long for getcwd, reached
+        // through three links that each lead 3,000 bytes deeper. It is removed from
+        // the bottom up, as no path from the top is short enough.
         ScratchDir scratch;
-        const DeepDir deep(scratch.path());
-        std::filesystem::create_directory(deep.path() + "/robot");
-        const ProcessResult p = run_process(CRAWLDB_BINARY, {"stats"}, deep.path());
+        std::string step, deep = scratch.path();
+        for (int i = 0; i < 12; ++i) step += "/" + std::string(250, 'd');
+        for (int i = 0; i < 3; ++i, deep += "/l") {
+            std::filesystem::create_directories(deep + step);
+            std::filesystem::create_directory_symlink(deep + step, deep + "/l");
+        }
+        std::filesystem::create_directory(deep + "/robot");
+        const ProcessResult p = run_process(CRAWLDB_BINARY, {"stats"}, deep);
         EXPECT_EQ(p.status, 2);
         EXPECT_EQ(p.err, "crawldb: the working directory cannot be read\n");
+        while (deep.size() > scratch.path().size()) {
+            deep.resize(deep.size() - 2);
+            std::filesystem::remove_all(deep + step.substr(0, 251));
+            std::filesystem::remove(deep + "/l");
+        }
     }
     // Each line: the arguments and a word the answer holds.
     for (const std::string line : {"--help stats", "stats --help --by", "export --help --prefix",

@@ -152,7 +152,7 @@ TEST_F(CrawlpeekCliTest, AReaderBroughtDownBySignalEndsWithStatusOneAndSaysSo) {
 
 // A dump into a pipe nobody reads ends as any program writing there does: by
 // SIGPIPE, silently, though it is the reader child that met the pipe.
-TEST_F(CrawlpeekCliTest, OutputToAClosedPipeEndsTheDumpBySigpipe) {
+TEST_F(CrawlpeekCliTest, OutputToAClosedPipeEndsTheDumpBySigpipeAndClosedOutputGoesNowhere) {
     ASSERT_EQ(run_process(CRAWLSIM_BINARY, {"-n", "30", "-t", "1"}, dir_.path()).status, 0);
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
@@ -163,6 +163,12 @@ TEST_F(CrawlpeekCliTest, OutputToAClosedPipeEndsTheDumpBySigpipe) {
     ASSERT_EQ(waitpid(peek.pid, &wstatus, 0), peek.pid);
     EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGPIPE) << wstatus;
     EXPECT_EQ(read_file(peek.capture->file("err")), "");
+    // Started with standard output closed, it dumps into nothing, not into
+    // the log that took the descriptor.
+    const ProcessResult closed =
+        run_process("/bin/sh", {"-c", "exec \"$0\" >&-", CRAWLPEEK_BINARY}, dir_.path());
+    EXPECT_EQ(closed.status, 0);
+    EXPECT_EQ(log().find("referer:"), std::string::npos) << log().substr(0, 500);
 }
 
 }  // namespace
