@@ -209,6 +209,17 @@ TEST_F(CrawlsimTest, OptionsOutsideTheirRangesPrintTheUsage) {
     ProcessResult s = sim({"-n", "10", "-l", "0", "-t", "64"});
     ASSERT_EQ(s.status, 0) << s.err;
     EXPECT_EQ(sim_counts(s.out)["visited"], 3);
+    EXPECT_EQ(sim_counts(sim({"-n", "1", "-h", "one"}).out)["visited"], 1);
+    // A list of URLs that cannot be written, and a home whose name passes PATH_MAX.
+    std::string far;
+    for (int i = 0; i < 2050; ++i) far += "./";
+    for (const auto &[args, said] : {std::pair{std::vector<std::string>{"-u", "no/such/urls"},
+                                               "crawlsim: cannot write no/such/urls\n"},
+                                     {{"-h", far}, "crawlsim: cannot make the URL pool\n"}}) {
+        const ProcessResult failed = sim(args);
+        EXPECT_EQ(failed.status, 1) << said;
+        EXPECT_TRUE(failed.err.ends_with(said)) << failed.err;
+    }
 }
 
 // A crawl left unfinished, with -k at the end of its budget or by a signal,
