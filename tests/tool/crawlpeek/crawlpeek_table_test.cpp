@@ -197,14 +197,15 @@ TEST_F(CrawlpeekTableTest, ScratchThatFailsIsDroppedAndTheOutputStaysRight) {
         std::string tmpdir;
         std::string limit;
         const char *budget;
+        const char *why;  // the failure's own words
     };
     const std::vector<Case> cases = {
-        {"a file", not_a_directory, "unlimited", "700"},
-        {"gone", dir_.file("gone"), "unlimited", "300"},
-        {"no room at all", dir_.file("tmp"), "0", "700"},
-        {"room for a block", dir_.file("tmp"), "4", "300"},
-        {"room for a kilobyte", dir_.file("tmp"), "1", "1"},
-        {"room for all but the spills", dir_.file("tmp"), "8", "300"},
+        {"a file", not_a_directory, "unlimited", "700", "Not a directory"},
+        {"gone", dir_.file("gone"), "unlimited", "300", "No such file or directory"},
+        {"no room at all", dir_.file("tmp"), "0", "700", "File too large"},
+        {"room for a block", dir_.file("tmp"), "4", "300", "File too large"},
+        {"room for a kilobyte", dir_.file("tmp"), "1", "1", "File too large"},
+        {"room for all but the spills", dir_.file("tmp"), "8", "300", "File too large"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,7 +214,7 @@ TEST_F(CrawlpeekTableTest, ScratchThatFailsIsDroppedAndTheOutputStaysRight) {
         EXPECT_TRUE(table.out == literal_.out);
         // The line comes once, whenever the failure came; the rest is what
         // the literal dump says.
-        const std::string line = "crawlpeek: scratch file in " + c.tmpdir + ": ";
+        const std::string line = "crawlpeek: scratch file in " + c.tmpdir + ": " + c.why;
         const size_t at = table.err.find(line);
         ASSERT_NE(at, std::string::npos) << table.err;
         const size_t end = table.err.find('\n', at);
