@@ -521,6 +521,16 @@ TEST_F(CrawldbTest, TroubleIsStatusTwoAndOneLineAndNothingIsMade) {
         const ProcessResult p = run_process(CRAWLDB_BINARY, {"stats"}, deep);
         EXPECT_EQ(p.status, 2);
         EXPECT_EQ(p.err, "crawldb: the working directory cannot be read\n");
+        // One of 8,191 bytes is named (the byte for the end to spare), though too
+        // long a name for its files.
+        const size_t exact = 8191 - scratch.path().size() - 2 * step.size();
+        ASSERT_GE(exact % 251, 2u);
+        const std::string fits = deep.substr(0, deep.size() - 2) +
+                                 step.substr(0, exact - exact % 251) + "/" +
+                                 std::string(exact % 251 - 1, 'e');
+        std::filesystem::create_directories(fits + "/robot");
+        EXPECT_TRUE(run_process(CRAWLDB_BINARY, {"stats"}, fits).err.ends_with(
+            "/robot/url-visited.db: File name too long\n"));
         while (deep.size() > scratch.path().size()) {
             deep.resize(deep.size() - 2);
             std::filesystem::remove_all(deep + step.substr(0, 251));
